@@ -1,0 +1,68 @@
+// The per-frame record that travels from pre-render to render, and the working storage of
+// one render call (three complex planes and the transform's work arrays).
+#pragma once
+
+#include <cstdint>
+
+#include "api/effect_api.h"
+
+enum : int8_t { kPixelFormat8 = 0, kPixelFormat16 = 1, kPixelFormatFloat = 2 };
+enum : int32_t { kShapeCircle = 1, kShapePolygon = 2, kShapeLayer = 3 };
+enum : int32_t { kOutsideMirror = 1, kOutsideEdge = 2 };
+
+// Allocated by pre-render in a host handle of exactly this size and cleared to zero; the
+// parameter fields are filled by pre-render, the image fields by the render driver.
+struct RenderRecord {
+  PF_EffectWorld* input_world;
+  PF_EffectWorld* output_world;
+  PF_Pixel8* input_pixels8;
+  PF_Pixel8* output_pixels8;
+  int32_t width;
+  int32_t height;
+  int32_t input_stride;   // input rowbytes / pixel size
+  int32_t output_stride;  // output rowbytes / pixel size
+  int32_t input_slack;    // input stride - width
+  int32_t output_slack;   // output stride - width
+  int8_t pixel_format;    // kPixelFormat8, kPixelFormat16 or kPixelFormatFloat
+  PF_Pixel16* input_pixels16;
+  PF_Pixel16* output_pixels16;
+  PF_PixelFloat* input_pixels_float;
+  PF_PixelFloat* output_pixels_float;
+  double radius;             // "Radius", pixels at full resolution
+  double downsample_factor;  // horizontal downsample ratio of the host
+  int32_t shape;             // kShapeCircle, kShapePolygon, kShapeLayer
+  int32_t edges;
+  double specular_brightness;
+  int32_t specular_threshold;
+  double phase;        // radians
+  double weight_base;  // 1 + Weight x 0.01
+  int32_t outside_mode;
+  // The host's disposal routine for the handle holding this record. The host frees a
+  // frame's pre-render data through a callback that receives only the data itself, so the
+  // record carries the routine that can give its handle back. Set by pre-render right after
+  // the lock and kept when the record is cleared.
+  void (*dispose_own_handle)(PF_Handle handle);
+};
+
+// One complex plane of the tile size: n row references, each to 2n interleaved doubles.
+// rows[a] holds one image column of a tile: element [a][b] is image (x + a, y + b).
+struct ComplexPlane {
+  double** rows;
+};
+
+// Everything the tile stage works in, allocated once per render by the driver.
+struct WorkingPlanes {
+  ComplexPlane rg;      // red in the real parts, green in the imaginary parts
+  ComplexPlane ba;      // blue in the real parts, alpha in the imaginary parts
+  ComplexPlane kernel;  // the iris kernel, then its spectrum
+  int32_t* fft_work;    // entry 0 set to 0 before the first transform
+  double* fft_table;    // n / 2 + 2n doubles
+};
+
+// Sizes of the transform work arrays for tile size n.
+inline int32_t fft_work_entries(int32_t n) {
+  int32_t root = 0;
+  while ((root + 1) * (root + 1) <= n) ++root;  // floor(sqrt(n + 0.5)) for n >= 0
+  return 2 + root;
+}
+inline int32_t fft_table_entries(int32_t n) { return n / 2 + 2 * n; }
