@@ -1,0 +1,263 @@
+// Checks fft_2d against a direct DFT, its work-array and table rules, and swap_quadrants.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "fft/fft2d.h"
+
+namespace {
+
+using cld = std::complex<long double>;
+constexpr double kSentinel = -12345.678;
+constexpr long double kPi = 3.141592653589793238462643383279502884L;
+
+// exp(s 2 pi i k / n) with k reduced first, so the reference stays accurate for large k.
+cld unit_root(int64_t k, int64_t n, int s) {
+  const long double a = 2 * kPi * static_cast<long double>(((k % n) + n) % n) / n;
+  return {std::cos(a), s * std::sin(a)};
+}
+
+// An m x n plane whose rows lie in shuffled order in one block, each followed by padding
+// that must stay untouched.
+struct Plane {
+  int32_t m, n, pad;
+  std::vector<double> store;
+  std::vector<double*> rows;
+  std::vector<double*> rows_copy;
+
+  Plane(int32_t m_, int32_t n_, uint32_t seed, int32_t pad_ = 3, bool shuffle = true)
+      : m(m_), n(n_), pad(pad_), store(static_cast<size_t>(m_) * (2 * n_ + pad_), kSentinel) {
+    std::vector<int32_t> order(m);
+    std::iota(order.begin(), order.end(), 0);
+    std::mt19937 rng(seed);
+    if (shuffle) std::shuffle(order.begin(), order.end(), rng);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int32_t r = 0; r < m; ++r) {
+      rows.push_back(store.data() + static_cast<size_t>(order[r]) * (2 * n + pad));
+      for (int32_t c = 0; c < 2 * n; ++c) rows[r][c] = u(rng);
+    }
+    rows_copy = rows;
+  }
+  cld at(int32_t r, int32_t c) const { return {rows[r][2 * c], rows[r][2 * c + 1]}; }
+  std::vector<cld> values() const {
+    std::vector<cld> v;
+    for (int32_t r = 0; r < m; ++r)
+      for (int32_t c = 0; c < n; ++c) v.push_back(at(r, c));
+    return v;
+  }
+  bool padding_intact() const {
+    for (int32_t r = 0; r < m; ++r)
+      for (int32_t c = 2 * n; c < 2 * n + pad; ++c)
+        if (rows[r][c] != kSentinel) return false;
+    return true;
+  }
+};
+
+// Work arrays sized as the render sizes them for a D x D plane, plus a guard zone.
+struct Work {
+  std::vector<int32_t> work;
+  std::vector<double> table;
+  size_t work_len, table_len;
+  explicit Work(int32_t d)
+      : work_len(2 + static_cast<size_t>(std::floor(std::sqrt(d + 0.5)))),
+        table_len(static_cast<size_t>(d / 2 + 2 * d)) {
+    work.assign(work_len + 8, -777);
+    work[0] = 0;
+    table.assign(table_len + 64, kSentinel);
+  }
+  bool guards_intact() const {
+    for (size_t i = work_len; i < work.size(); ++i)
+      if (work[i] != -777) return false;
+    for (size_t i = table_len; i < table.size(); ++i)
+      if (table[i] != kSentinel) return false;
+    return true;
+  }
+};
+
+// Plain separable DFT in long double: along every row, then down every column.
+std::vector<cld> direct_dft(const std::vector<cld>& x, int32_t m, int32_t n, int s) {
+  std::vector<cld> t(x.size()), y(x.size());
+  for (int32_t r = 0; r < m; ++r)
+    for (int32_t k = 0; k < n; ++k) {
+      cld acc = 0;
+      for (int32_t j = 0; j < n; ++j) acc += x[r * n + j] * unit_root(int64_t{j} * k, n, s);
+      t[r * n + k] = acc;
+    }
+  for (int32_t c = 0; c < n; ++c)
+    for (int32_t k = 0; k < m; ++k) {
+      cld acc = 0;
+      for (int32_t j = 0; j < m; ++j) acc += t[j * n + c] * unit_root(int64_t{j} * k, m, s);
+      y[k * n + c] = acc;
+    }
+  return y;
+}
+
+// Relative L2 error and largest error relative to the reference's RMS.
+void expect_close(const std::vector<cld>& got, const std::vector<cld>& want, double tol) {
+  long double err2 = 0, ref2 = 0, worst = 0;
+  for (size_t i = 0; i < want.size(); ++i) {
+    err2 += std::norm(got[i] - want[i]);
+    ref2 += std::norm(want[i]);
+    worst = std::max(worst, std::abs(got[i] - want[i]));
+  }
+  const long double rms = std::sqrt(ref2 / want.size());
+  EXPECT_LE(std::sqrt(err2 / ref2), tol);
+  EXPECT_LE(worst / rms, 10 * tol);
+}
+
+void run(Plane& p, int32_t sign, Work& w) {
+  fft_2d(p.m, 2 * p.n, sign, p.rows.data(), w.work.data(), w.table.data());
+}
+
+TEST(Fft2d, EveryShapeUpTo64MatchesDirectDft) {
+  for (int32_t m = 1; m <= 64; m *= 2) {
+    for (int32_t n = 1; n <= 64; n *= 2) {
+      for (int32_t sign : {1, -1, 0, -5, 9}) {
+        SCOPED_TRACE(testing::Message() << m << " x " << n << " sign " << sign);
+        Plane p(m, n, static_cast<uint32_t>(m * 1000 + n * 10 + sign + 20));
+        Work w(std::max(m, n));
+        const auto want = direct_dft(p.values(), m, n, sign >= 0 ? 1 : -1);
+        run(p, sign, w);
+        expect_close(p.values(), want, 1e-14);
+        EXPECT_TRUE(p.padding_intact());
+        EXPECT_EQ(p.rows, p.rows_copy);
+        EXPECT_TRUE(w.guards_intact());
+      }
+    }
+  }
+}
+
+TEST(Fft2d, WorkedValues) {
+  // A unit value at column 1 of a 1 x 4 plane.
+  for (int32_t sign : {1, -1}) {
+    Plane p(1, 4, 1, 0);
+    std::fill(p.store.begin(), p.store.end(), 0.0);
+    p.rows[0][2] = 1.0;
+    Work w(4);
+    run(p, sign, w);
+    const double want[8] = {1, 0, 0, 1.0 * sign, -1, 0, 0, -1.0 * sign};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(p.rows[0][i], want[i]) << i;
+  }
+  // A constant plane gathers m x n x v at (0, 0) and nothing elsewhere.
+  Plane p(8, 32, 2);
+  for (int32_t r = 0; r < 8; ++r)
+    for (int32_t c = 0; c < 32; ++c) {
+      p.rows[r][2 * c] = 0.25;
+      p.rows[r][2 * c + 1] = -1.5;
+    }
+  Work w(32);
+  run(p, -1, w);
+  EXPECT_NEAR(p.rows[0][0], 64.0, 1e-12);
+  EXPECT_NEAR(p.rows[0][1], -384.0, 1e-12);
+  for (int32_t r = 0; r < 8; ++r)
+    for (int32_t c = (r == 0); c < 32; ++c) EXPECT_NEAR(std::abs(p.at(r, c)), 0.0, 1e-12);
+}
+
+// Large squares: a few bins by direct summation over the whole plane, and the round trip.
+TEST(Fft2d, LargeSquaresSpotChecksAndRoundTrip) {
+  for (int32_t n : {256, 512, 1024}) {
+    SCOPED_TRACE(n);
+    Plane p(n, n, static_cast<uint32_t>(n), 0, false);
+    const auto input = p.values();
+    Work w(n);
+    run(p, 1, w);
+    EXPECT_EQ(w.work[0], n / 2);
+    std::mt19937 rng(n + 1);
+    for (int t = 0; t < 4; ++t) {
+      const int32_t k1 = t == 0 ? 0 : static_cast<int32_t>(rng() % n);
+      const int32_t k2 = t == 0 ? n - 1 : static_cast<int32_t>(rng() % n);
+      std::vector<cld> row_root(n);
+      for (int32_t j = 0; j < n; ++j) row_root[j] = unit_root(int64_t{j} * k2, n, 1);
+      cld acc = 0;
+      for (int32_t j1 = 0; j1 < n; ++j1) {
+        cld part = 0;
+        for (int32_t j2 = 0; j2 < n; ++j2) part += input[j1 * n + j2] * row_root[j2];
+        acc += part * unit_root(int64_t{j1} * k1, n, 1);
+      }
+      EXPECT_LE(std::abs(p.at(k1, k2) - acc), 1e-12 * n) << k1 << ", " << k2;
+    }
+    run(p, -1, w);
+    auto back = p.values();
+    for (auto& v : back) v /= static_cast<long double>(n) * n;
+    expect_close(back, input, 1e-15 * std::log2(n));
+    EXPECT_TRUE(w.guards_intact());
+  }
+}
+
+TEST(Fft2d, TableBuiltOnceAndOnlyForLargerSizes) {
+  Work w(256);
+  {
+    Plane p(4, 4, 3);
+    w.work[1] = 0;
+    run(p, 1, w);
+    EXPECT_EQ(w.work[0], 2);
+    EXPECT_EQ(w.work[1], 1);
+    for (double v : w.table) EXPECT_EQ(v, kSentinel);
+  }
+  {
+    Work w2(2);
+    Plane p(2, 2, 4);
+    run(p, 1, w2);
+    EXPECT_EQ(w2.work[0], 1);
+    EXPECT_EQ(w2.work[1], 1);
+  }
+  // 128 x 128 builds for 128; 16 x 16 and 1 x 128 reuse it (entry 1, which only a build
+  // sets, stays as we left it); 256 x 256 rebuilds.
+  Plane big(128, 128, 5);
+  run(big, 1, w);
+  EXPECT_EQ(w.work[0], 64);
+  EXPECT_EQ(w.work[1], 1);
+  w.work[1] = 42;
+  for (auto [m, n] : {std::pair{16, 16}, std::pair{1, 128}, std::pair{64, 2}}) {
+    Plane p(m, n, 6);
+    const auto want = direct_dft(p.values(), m, n, -1);
+    run(p, -1, w);
+    expect_close(p.values(), want, 1e-14);
+    EXPECT_EQ(w.work[0], 64);
+    EXPECT_EQ(w.work[1], 42);
+  }
+  Plane huge(256, 256, 7);
+  const auto input = huge.values();
+  run(huge, 1, w);
+  EXPECT_EQ(w.work[0], 128);
+  EXPECT_EQ(w.work[1], 1);
+  run(huge, -1, w);
+  auto back = huge.values();
+  for (auto& v : back) v /= 256.0L * 256.0L;
+  expect_close(back, input, 1e-14);
+  EXPECT_TRUE(w.guards_intact());
+}
+
+TEST(SwapQuadrants, ExchangesDiagonalQuadrantsAndKeepsPadding) {
+  for (int32_t n : {2, 4, 8, 64}) {
+    SCOPED_TRACE(n);
+    Plane p(n, n, static_cast<uint32_t>(n), 5);
+    const auto orig = p.values();
+    swap_quadrants(p.rows.data(), n);
+    const int32_t h = n / 2;
+    for (int32_t r = 0; r < n; ++r)
+      for (int32_t c = 0; c < n; ++c)
+        ASSERT_EQ(p.at(r, c), orig[((r + h) % n) * n + (c + h) % n]) << r << ", " << c;
+    EXPECT_TRUE(p.padding_intact());
+    swap_quadrants(p.rows.data(), n);
+    EXPECT_EQ(p.values(), orig);
+  }
+  // The named exchanges of a 4 x 4 plane.
+  Plane p(4, 4, 9, 0);
+  const auto orig = p.values();
+  swap_quadrants(p.rows.data(), 4);
+  EXPECT_EQ(p.at(0, 0), orig[2 * 4 + 2]);
+  EXPECT_EQ(p.at(2, 2), orig[0]);
+  EXPECT_EQ(p.at(0, 2), orig[2 * 4 + 0]);
+  EXPECT_EQ(p.at(2, 0), orig[0 * 4 + 2]);
+  EXPECT_EQ(p.at(1, 3), orig[3 * 4 + 1]);
+  EXPECT_EQ(p.at(3, 1), orig[1 * 4 + 3]);
+}
+
+}  // namespace
