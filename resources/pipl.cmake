@@ -114,8 +114,12 @@ function(pipl_build out_bytes)
     pipl_fourcc(bytes "${key}")
     pipl_int(bytes 0 4)  # property id
     pipl_int(bytes ${payload_length} 4)
-    list(APPEND bytes ${payload})
-    pipl_pad(bytes)  # uncounted padding after payloads that are not whole words
+    # Uncounted padding after payloads that are not whole words. Property headers are 16
+    # bytes, so padding the payload keeps every property at a multiple of 4 from the start of
+    # the property area (offset 10), not of the list.
+    set(padded ${payload})
+    pipl_pad(padded)
+    list(APPEND bytes ${padded})
   endforeach()
   set(${out_bytes} ${bytes} PARENT_SCOPE)
 endfunction()
