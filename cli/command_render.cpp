@@ -102,6 +102,10 @@ int run_render(const RenderOptions& options) {
       open_session(options.plugin, options.values.downsample, jobs.back().frame + 1);
   apply_values(*session.instance, options.values);
   session.instance->set_layer(kIrisLayer, iris);
+  if (!options.inject_failure_name.empty()) {
+    hostsim::reset_calls();
+    hostsim::inject_failure({options.inject_failure_name, options.inject_failure_k});
+  }
 
   ProgressDisplay display(static_cast<int>(jobs.size()), !options.quiet && ::isatty(STDERR_FILENO));
 

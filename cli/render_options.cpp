@@ -159,6 +159,15 @@ RenderOptions validate_render_args(const RenderArgs& args) {
     }
     options.jobs = static_cast<unsigned>(jobs);
   }
+  if (!args.inject_failure.empty()) {
+    const size_t colon = args.inject_failure.rfind(':');
+    if (colon == std::string::npos || colon == 0 ||
+        !parse_integer(args.inject_failure.substr(colon + 1), options.inject_failure_k) ||
+        options.inject_failure_k < 0) {
+      throw bad_input("--inject-failure " + args.inject_failure + ": expected NAME:K");
+    }
+    options.inject_failure_name = args.inject_failure.substr(0, colon);
+  }
   options.plugin = args.plugin;
   options.timing = args.timing;
   options.quiet = args.quiet;

@@ -29,6 +29,7 @@ struct RenderArgs {
   std::string input, output;
   std::string radius, weight, specular_brightness, specular_threshold;
   std::string shape, edges, phase, iris_layer, outside, downsample, depth, frames, jobs, plugin;
+  std::string inject_failure;
   bool timing = false;
   bool quiet = false;
 };
@@ -41,6 +42,10 @@ struct RenderOptions {
   std::optional<FrameRange> frames;
   unsigned jobs = 1;
   std::string plugin;  // empty: the module beside the executable
+  // For tests of the failure paths: "NAME:K" makes the K-th host call NAME counted from the
+  // first frame fail, through the stand-in host's failure injection.
+  std::string inject_failure_name;
+  int64_t inject_failure_k = 0;
   bool timing = false;
   bool quiet = false;
 };
