@@ -14,7 +14,7 @@
 //   fx.start();                                  // global, params, sequence setup, UI
 //   fx.set_float(1, 10.0);                       // "Radius"
 //   hostsim::World in(PF_PixelFormat_ARGB32, 64, 64), out(PF_PixelFormat_ARGB32, 64, 64);
-//   auto r = fx.render_frame({.input = &in, .output = &out});
+//   auto r = fx.render_frame(hostsim::frame_request(in, out));
 //   fx.finish();                                 // sequence and global setdown
 #pragma once
 

@@ -84,6 +84,31 @@ bool same_value(const StoredValue& a, const StoredValue& b) {
          std::memcmp(&a.f, &b.f, sizeof a.f) == 0;
 }
 
+// The value a declaration shows before anything is set, as a stored value.
+StoredValue declared_value(const PF_ParamDef& def) {
+  StoredValue v;
+  switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+      v.kind = StoredValue::Kind::Float;
+      v.f = def.u.fs_d.value;
+      break;
+    case PF_Param_POPUP:
+      v.i = def.u.pd.value;
+      break;
+    case PF_Param_ANGLE:
+      v.kind = StoredValue::Kind::Angle;
+      v.i = def.u.ad.value;
+      break;
+    case PF_Param_LAYER:
+      v.kind = StoredValue::Kind::Layer;
+      break;
+    default:
+      v.i = def.u.sd.value;
+      break;
+  }
+  return v;
+}
+
 std::string param_label(const InstanceState& inst, PF_ParamIndex index) {
   std::string s = "parameter " + std::to_string(index);
   if (index >= 1 && index <= static_cast<PF_ParamIndex>(inst.decls.size())) {
@@ -706,6 +731,10 @@ void store_value(detail::InstanceState& inst, PF_ParamIndex index, detail::Store
   }
   auto it = inst.values.find(index);
   if (it != inst.values.end() && detail::same_value(it->second, v)) return;
+  // Setting the value a parameter already shows (its declared one) changes nothing either.
+  if (it == inst.values.end() && index <= static_cast<PF_ParamIndex>(inst.decls.size()) &&
+      detail::same_value(detail::declared_value(inst.decls[index - 1]->def), v))
+    return;
   inst.values[index] = std::move(v);
   ++inst.generation;
   if (index <= static_cast<PF_ParamIndex>(inst.decls.size()))

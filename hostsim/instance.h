@@ -98,6 +98,15 @@ struct FrameRequest {
   std::function<PF_Err()> on_abort;
 };
 
+// A request for the whole of `output` at `current_time`, without hooks.
+inline FrameRequest frame_request(const World& input, World& output, int32_t current_time = 0) {
+  FrameRequest r;
+  r.input = &input;
+  r.output = &output;
+  r.current_time = current_time;
+  return r;
+}
+
 // The context of one frame: the effect_ref of its smart pre-render and smart render, the
 // extras handed to them, and what the module did with them.
 class Frame {
