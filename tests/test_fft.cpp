@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fft/fft2d.h"
+#include "fft/fft_kernels.h"
 
 namespace {
 
@@ -115,19 +116,36 @@ void run(Plane& p, int32_t sign, Work& w) {
   fft_2d(p.m, 2 * p.n, sign, p.rows.data(), w.work.data(), w.table.data());
 }
 
-TEST(Fft2d, EveryShapeUpTo64MatchesDirectDft) {
+// Every instruction-set variant this machine can run; each must meet the same definition.
+std::vector<FftPath> paths() {
+  std::vector<FftPath> out;
+  for (FftPath p : {FftPath::portable, FftPath::avx2, FftPath::avx512})
+    if (fft_path_available(p)) out.push_back(p);
+  return out;
+}
+
+void run_on(FftPath path, Plane& p, int32_t sign, Work& w) {
+  fft_2d_on(path, p.m, 2 * p.n, sign, p.rows.data(), w.work.data(), w.table.data());
+}
+
+TEST(Fft2d, EveryShapeUpTo64MatchesDirectDftOnEveryPath) {
+  ASSERT_TRUE(fft_path_available(FftPath::portable));
   for (int32_t m = 1; m <= 64; m *= 2) {
     for (int32_t n = 1; n <= 64; n *= 2) {
       for (int32_t sign : {1, -1, 0, -5, 9}) {
-        SCOPED_TRACE(testing::Message() << m << " x " << n << " sign " << sign);
-        Plane p(m, n, static_cast<uint32_t>(m * 1000 + n * 10 + sign + 20));
-        Work w(std::max(m, n));
-        const auto want = direct_dft(p.values(), m, n, sign >= 0 ? 1 : -1);
-        run(p, sign, w);
-        expect_close(p.values(), want, 1e-14);
-        EXPECT_TRUE(p.padding_intact());
-        EXPECT_EQ(p.rows, p.rows_copy);
-        EXPECT_TRUE(w.guards_intact());
+        const uint32_t seed = static_cast<uint32_t>(m * 1000 + n * 10 + sign + 20);
+        const auto want = direct_dft(Plane(m, n, seed).values(), m, n, sign >= 0 ? 1 : -1);
+        for (FftPath path : paths()) {
+          SCOPED_TRACE(testing::Message() << m << " x " << n << " sign " << sign << " path "
+                                          << static_cast<int>(path));
+          Plane p(m, n, seed);
+          Work w(std::max(m, n));
+          run_on(path, p, sign, w);
+          expect_close(p.values(), want, 1e-14);
+          EXPECT_TRUE(p.padding_intact());
+          EXPECT_EQ(p.rows, p.rows_copy);
+          EXPECT_TRUE(w.guards_intact());
+        }
       }
     }
   }
@@ -160,18 +178,15 @@ TEST(Fft2d, WorkedValues) {
 }
 
 // Large squares: a few bins by direct summation over the whole plane, and the round trip.
-TEST(Fft2d, LargeSquaresSpotChecksAndRoundTrip) {
+TEST(Fft2d, LargeSquaresSpotChecksAndRoundTripOnEveryPath) {
   for (int32_t n : {256, 512, 1024}) {
-    SCOPED_TRACE(n);
-    Plane p(n, n, static_cast<uint32_t>(n), 0, false);
-    const auto input = p.values();
-    Work w(n);
-    run(p, 1, w);
-    EXPECT_EQ(w.work[0], n / 2);
+    const auto input = Plane(n, n, static_cast<uint32_t>(n), 0, false).values();
     std::mt19937 rng(n + 1);
-    for (int t = 0; t < 4; ++t) {
-      const int32_t k1 = t == 0 ? 0 : static_cast<int32_t>(rng() % n);
-      const int32_t k2 = t == 0 ? n - 1 : static_cast<int32_t>(rng() % n);
+    std::vector<std::pair<int32_t, int32_t>> bins = {{0, n - 1}};
+    for (int t = 0; t < 3; ++t)
+      bins.push_back({static_cast<int32_t>(rng() % n), static_cast<int32_t>(rng() % n)});
+    std::vector<cld> want;
+    for (auto [k1, k2] : bins) {
       std::vector<cld> row_root(n);
       for (int32_t j = 0; j < n; ++j) row_root[j] = unit_root(int64_t{j} * k2, n, 1);
       cld acc = 0;
@@ -180,13 +195,24 @@ TEST(Fft2d, LargeSquaresSpotChecksAndRoundTrip) {
         for (int32_t j2 = 0; j2 < n; ++j2) part += input[j1 * n + j2] * row_root[j2];
         acc += part * unit_root(int64_t{j1} * k1, n, 1);
       }
-      EXPECT_LE(std::abs(p.at(k1, k2) - acc), 1e-12 * n) << k1 << ", " << k2;
+      want.push_back(acc);
     }
-    run(p, -1, w);
-    auto back = p.values();
-    for (auto& v : back) v /= static_cast<long double>(n) * n;
-    expect_close(back, input, 1e-15 * std::log2(n));
-    EXPECT_TRUE(w.guards_intact());
+    for (FftPath path : paths()) {
+      SCOPED_TRACE(testing::Message() << n << " on path " << static_cast<int>(path));
+      Plane p(n, n, static_cast<uint32_t>(n), 0, false);
+      Work w(n);
+      run_on(path, p, 1, w);
+      EXPECT_EQ(w.work[0], n / 2);
+      for (size_t b = 0; b < bins.size(); ++b) {
+        EXPECT_LE(std::abs(p.at(bins[b].first, bins[b].second) - want[b]), 1e-13 * n)
+            << bins[b].first << ", " << bins[b].second;
+      }
+      run_on(path, p, -1, w);
+      auto back = p.values();
+      for (auto& v : back) v /= static_cast<long double>(n) * n;
+      expect_close(back, input, 1e-15 * std::log2(n));
+      EXPECT_TRUE(w.guards_intact());
+    }
   }
 }
 

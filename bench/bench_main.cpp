@@ -1,0 +1,92 @@
+// veilmora-bench's entry: runs every registered benchmark (each repeated, medians reported)
+// and then prints, per group and argument, the ratio of our median to the peer's median.
+//
+// Naming rule for the groups: "<group>/veilmora" is ours and "<group>/<peer>" the peer,
+// with the same arguments; e.g. "fft_2d/veilmora/512" against "fft_2d/fftw/512".
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Median {
+  double ms = 0;
+  bool seen = false;
+};
+
+// The console reporter, which also remembers the median of every benchmark.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& reports) override {
+    for (const Run& run : reports) {
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+      if (!median && !single) continue;
+      const std::string& name = run.run_name.function_name;
+      const size_t slash = name.rfind('/');
+      if (slash == std::string::npos) continue;
+      const std::string group = name.substr(0, slash);
+      const std::string who = name.substr(slash + 1);
+      const double ms = run.GetAdjustedCPUTime() * to_ms(run.time_unit);
+      auto& entry = results_[{group, run.run_name.args.size(), run.run_name.args}];
+      if (who == "veilmora") {
+        entry.first = {ms, true};
+      } else {
+        entry.second = {ms, true};
+        peers_[group] = who;
+      }
+    }
+    ConsoleReporter::ReportRuns(reports);
+  }
+
+  void print_ratios() const {
+    std::string last_group;
+    for (const auto& [key, pair] : results_) {
+      const auto& [ours, peer] = pair;
+      if (!ours.seen || !peer.seen) continue;
+      const auto& [group, width, args] = key;
+      if (group != last_group) {
+        std::printf("\n%s: median ms, ours / %s\n", group.c_str(), peers_.at(group).c_str());
+        last_group = group;
+      }
+      std::printf("  %-8s veilmora %10.3f   %s %10.3f   ratio %.3f\n", args.c_str(), ours.ms,
+                  peers_.at(group).c_str(), peer.ms, ours.ms / peer.ms);
+    }
+  }
+
+ private:
+  static double to_ms(benchmark::TimeUnit unit) {
+    switch (unit) {
+      case benchmark::kNanosecond:
+        return 1e-6;
+      case benchmark::kMicrosecond:
+        return 1e-3;
+      case benchmark::kMillisecond:
+        return 1.0;
+      default:
+        return 1e3;
+    }
+  }
+
+  // Keyed by (group, length of the argument text, argument text): numbers sort by value.
+  std::map<std::tuple<std::string, size_t, std::string>, std::pair<Median, Median>> results_;
+  std::map<std::string, std::string> peers_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.print_ratios();
+  benchmark::Shutdown();
+  return 0;
+}

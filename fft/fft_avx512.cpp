@@ -1,0 +1,65 @@
+// The AVX-512 variant of the transform: four complex values per register. Compiled for
+// that target function by function (the pragma below), so the library still runs on any
+// x86-64; fft_2d calls it only when the processor has AVX-512F.
+#include <cstdint>
+
+#include "fft/fft_kernels.h"
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx2,fma")
+
+namespace {
+#include "fft/fft_vec128.inc"
+
+struct V4 {
+  __m512d v;
+  static constexpr int K = 4;
+  static FFT_INLINE V4 load(const double* p) { return {_mm512_loadu_pd(p)}; }
+};
+FFT_INLINE void store(double* p, V4 a) { _mm512_storeu_pd(p, a.v); }
+FFT_INLINE V4 add(V4 a, V4 b) { return {_mm512_add_pd(a.v, b.v)}; }
+FFT_INLINE V4 sub(V4 a, V4 b) { return {_mm512_sub_pd(a.v, b.v)}; }
+FFT_INLINE __m512d swap_parts(__m512d a) { return _mm512_shuffle_pd(a, a, 0x55); }
+FFT_INLINE V4 mul_s(V4 x, double wr, double wi) {
+  const __m512d u = _mm512_mul_pd(swap_parts(x.v), _mm512_set1_pd(wi));
+  return {_mm512_fmaddsub_pd(x.v, _mm512_set1_pd(wr), u)};
+}
+FFT_INLINE V4 mul_v(V4 x, V4 w) {
+  const __m512d u = _mm512_mul_pd(swap_parts(x.v), _mm512_shuffle_pd(w.v, w.v, 0xFF));
+  return {_mm512_fmaddsub_pd(x.v, _mm512_shuffle_pd(w.v, w.v, 0x00), u)};
+}
+FFT_INLINE V4 conj(V4 w) { return {_mm512_mask_sub_pd(w.v, 0xAA, _mm512_setzero_pd(), w.v)}; }
+template <bool Pos>
+FFT_INLINE V4 add_i(V4 a, V4 b) {
+  const __m512d bs = swap_parts(b.v), one = _mm512_set1_pd(1.0);
+  return {Pos ? _mm512_fmaddsub_pd(a.v, one, bs) : _mm512_fmsubadd_pd(a.v, one, bs)};
+}
+template <bool Pos>
+FFT_INLINE V4 sub_i(V4 a, V4 b) {
+  return add_i<!Pos>(a, b);
+}
+
+#include "fft/fft_passes.inc"
+}  // namespace
+
+void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+                          const double* table) {
+  if (positive) {
+    transform_2d<true, V4, V1>(m, n, rows, work, table, 4);
+  } else {
+    transform_2d<false, V4, V1>(m, n, rows, work, table, 4);
+  }
+}
+
+#pragma GCC pop_options
+
+#else
+// No such variant on this compiler or machine; fft_path_available says so.
+void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+                          const double* table) {
+  fft_transform_portable(m, n, positive, rows, work, table);
+}
+#endif

@@ -1,0 +1,26 @@
+// The portable variant of the transform: one complex value per SSE2 register (the x86-64
+// baseline), or plain doubles on other machines.
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
+#include <cstdint>
+
+#include "fft/fft_kernels.h"
+
+namespace {
+// The vector type first, then the algorithm written over it.
+// clang-format off
+#include "fft/fft_vec128.inc"
+#include "fft/fft_passes.inc"
+// clang-format on
+}  // namespace
+
+void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+                            const double* table) {
+  if (positive) {
+    transform_2d<true, V1, V1>(m, n, rows, work, table, 3);
+  } else {
+    transform_2d<false, V1, V1>(m, n, rows, work, table, 3);
+  }
+}
