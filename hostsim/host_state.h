@@ -96,7 +96,8 @@ int64_t fault_count();
 // and suite accounting stay.
 void reset_calls();
 // The log keeps at most `max_records` records (counts and faults are still kept past it);
-// 0 keeps none. The command-line tool turns the log off; tests keep the default, 1 << 20.
+// 0 keeps none. The command-line tool turns the log off; tests keep the default, 1 << 18
+// (a layer-shaped kernel at tile size 256 makes 65536 sampling calls).
 void set_call_log_limit(uint64_t max_records);
 // Records dropped because the log was full since the last reset_calls().
 uint64_t dropped_call_records();

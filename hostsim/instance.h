@@ -89,13 +89,13 @@ struct FrameRequest {
   World* output = nullptr;       // the output world; must outlive the frame
   int32_t current_time = 0;      // in time units (frame number x time_step)
   // The rectangle the host asks the effect for; default: the output's whole bounds.
-  std::optional<PF_LRect> request_rect;
+  std::optional<PF_LRect> request_rect{};
   // Called for every `progress` report of this frame (after it is recorded), on the thread
   // rendering the frame.
-  std::function<void(int32_t current, int32_t total)> on_progress;
+  std::function<void(int32_t current, int32_t total)> on_progress{};
   // Asked by `abort` and `progress`: a non-zero code (PF_Interrupt_CANCEL) is what those
   // callbacks answer, which is how a host stops the work.
-  std::function<PF_Err()> on_abort;
+  std::function<PF_Err()> on_abort{};
 };
 
 // A request for the whole of `output` at `current_time`, without hooks.

@@ -113,7 +113,7 @@ struct Host {
 
   // Call log.
   std::vector<CallRecord> log;
-  uint64_t log_limit = uint64_t{1} << 20;
+  uint64_t log_limit = uint64_t{1} << 18;
   uint64_t dropped = 0;
   uint64_t seq = 0;
   std::map<std::string, int64_t, std::less<>> counts;
