@@ -17,11 +17,11 @@ struct IrisSampler {
 };
 
 struct KernelRequest {
-  double radius;     // effective radius R in pixels
-  int32_t n;         // tile size
-  int32_t shape;     // kShapeCircle, kShapePolygon or kShapeLayer
-  int32_t edges;     // polygon corners
-  double phase;      // polygon rotation, radians
+  double radius;  // effective radius R in pixels
+  int32_t n;      // tile size
+  int32_t shape;  // kShapeCircle, kShapePolygon or kShapeLayer
+  int32_t edges;  // polygon corners
+  double phase;   // polygon rotation, radians
   int8_t pixel_format;
   const PF_EffectWorld* iris_layer;  // null, or a world whose data may be null (no layer)
 };

@@ -88,12 +88,9 @@ struct TilePixelTraits<PF_PixelFloat> {
   static float threshold(const TileLoadRule& rule) {
     return static_cast<float>(rule.threshold / 255.0);
   }
-  // Infinities and not-a-numbers would spread through the transform over a whole tile;
-  // they enter as the largest finite value of their sign, and as 0.
-  static double finite(float c) {
-    if (std::fabs(c) <= FLT_MAX) return c;
-    return std::isnan(c) ? 0.0 : std::copysign(static_cast<double>(FLT_MAX), c);
-  }
+  // An infinity or a not-a-number would spread through the transform over the whole tile
+  // (so would the largest finite value, through rounding); such a channel enters as 0.
+  static double finite(float c) { return std::fabs(c) <= FLT_MAX ? static_cast<double>(c) : 0.0; }
   static double colour(double c, float threshold, const TileLoadRule& rule) {
     double v = c >= threshold ? c * rule.gain : c;
     if (v > rule.float_cap) v = rule.float_cap;

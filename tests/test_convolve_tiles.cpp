@@ -1,0 +1,666 @@
+// Tests of the tile stage: the whole tile walk against a direct spatial convolution written
+// from the per-pixel definition, plus worked-out values for the boost, weighting, cap,
+// normalisation and progress rules.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "render/convolve_tiles.h"
+#include "render/render_record.h"
+#include "tests/render_test_support.h"
+
+namespace {
+
+constexpr int32_t kN = 256;
+
+struct Tap {
+  int32_t dx, dy;
+  double w;
+};
+
+struct Settings {
+  double gain = 1.0;         // K
+  int32_t threshold = 255;   // T
+  double weight_base = 1.0;  // M
+  int32_t outside = kOutsideMirror;
+};
+
+// Sets up the record and planes as the driver would and runs the tile stage.
+template <typename Pixel>
+PF_Err run_tiles(TestImage<Pixel>& in, TestImage<Pixel>& out, const Settings& s,
+                 const std::vector<Tap>& taps, int32_t p, ProgressLog& log, int32_t& count,
+                 PF_Err pending = PF_Err_NONE, TestPlanes* keep = nullptr) {
+  RenderRecord rec{};
+  rec.width = in.width;
+  rec.height = in.height;
+  rec.input_stride = in.stride;
+  rec.output_stride = out.stride;
+  rec.input_slack = in.stride - in.width;
+  rec.output_slack = out.stride - out.width;
+  attach_images(rec, in, out);
+  rec.specular_brightness = s.gain;
+  rec.specular_threshold = s.threshold;
+  rec.weight_base = s.weight_base;
+  rec.outside_mode = s.outside;
+
+  TestPlanes local(kN);
+  TestPlanes& planes = keep != nullptr ? *keep : local;
+  double sum = 0.0;
+  for (const Tap& t : taps) {
+    planes.kernel_at(kN / 2 + t.dx, kN / 2 + t.dy) += t.w;
+    sum += t.w;
+  }
+  TileHost host{log.ref(), record_progress, nullptr};
+  return convolve_tiles(rec, kN, p, planes.planes(), sum, count, 1000, host, pending);
+}
+
+// ----- The per-pixel definition, written plainly -----------------------------------------
+
+int32_t fold(int32_t v, int32_t n, bool mirror) {
+  if (!mirror) return std::clamp(v, 0, n - 1);
+  // Reflect about -1/2 and n - 1/2 until inside.
+  while (v < 0 || v >= n) v = v < 0 ? -v - 1 : 2 * n - 1 - v;
+  return v;
+}
+
+struct Values {
+  double r, g, b, a;
+};
+
+Values source_values(const PF_Pixel8& px, const Settings& s) {
+  auto colour = [&](int c) {
+    const double v = c >= s.threshold ? c * s.gain : c;
+    return s.weight_base != 1.0 ? std::pow(s.weight_base, v) : v;
+  };
+  return {colour(px.red), colour(px.green), colour(px.blue), double(px.alpha)};
+}
+Values source_values(const PF_Pixel16& px, const Settings& s) {
+  auto colour = [&](int c) {
+    const double v = c >= 128 * s.threshold ? c * s.gain / 128.0 : c / 128.0;
+    return s.weight_base != 1.0 ? std::pow(s.weight_base, v) : v;
+  };
+  return {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0};
+}
+Values source_values(const PF_PixelFloat& px, const Settings& s) {
+  const bool transparent = px.alpha <= 3e-5;
+  const float threshold = static_cast<float>(s.threshold / 255.0);
+  const double cap = 0.12890625 / std::log(s.weight_base);
+  auto colour = [&](float c) {
+    if (transparent) c = 0.0f;
+    double v = c >= threshold ? c * s.gain : c;
+    if (v > cap) v = cap;
+    return s.weight_base != 1.0 ? std::pow(s.weight_base, 255.0 * v) : v;
+  };
+  return {colour(px.red), colour(px.green), colour(px.blue), transparent ? 0.0 : px.alpha};
+}
+
+double alpha_full_scale(const PF_Pixel8&) { return 255.0; }
+double alpha_full_scale(const PF_Pixel16&) { return 256.0; }
+double alpha_full_scale(const PF_PixelFloat&) { return 1.0; }
+
+uint8_t to_format(double v, const PF_Pixel8&, bool) {
+  v = std::clamp(v, 0.0, 255.0);
+  return static_cast<uint8_t>(std::floor(v + 0.5));
+}
+uint16_t to_format(double v, const PF_Pixel16&, bool) {
+  v = std::clamp(v * 128.0, 0.0, 32768.0);
+  return static_cast<uint16_t>(std::floor(v + 0.5));
+}
+
+template <typename Pixel>
+Pixel finish(Values sum, double kernel_sum, const Settings& s) {
+  if (sum.a <= 3e-5) return Pixel{};
+  const double f = sum.a / alpha_full_scale(Pixel{});
+  double c[3] = {sum.r / f, sum.g / f, sum.b / f};
+  const bool weighted = s.weight_base != 1.0;
+  for (double& v : c) {
+    if (weighted) v = std::log(v) / std::log(s.weight_base);
+  }
+  const double a = sum.a / kernel_sum;
+  if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+    for (double& v : c) v = std::max(weighted ? v / 255.0 : v, 0.0);
+    return {float(std::clamp(a, 0.0, 1.0)), float(c[0]), float(c[1]), float(c[2])};
+  } else {
+    return {to_format(a, Pixel{}, weighted), to_format(c[0], Pixel{}, weighted),
+            to_format(c[1], Pixel{}, weighted), to_format(c[2], Pixel{}, weighted)};
+  }
+}
+
+// Output pixel (x, y) = sum over taps of w x source(x - dx, y - dy), the outside rule
+// applied to the source position, then normalised, un-weighted and converted.
+template <typename Pixel>
+Pixel direct_pixel(const TestImage<Pixel>& in, int32_t x, int32_t y, const std::vector<Tap>& taps,
+                   const Settings& s) {
+  const bool mirror = s.outside == kOutsideMirror;
+  Values sum{0, 0, 0, 0};
+  double kernel_sum = 0.0;
+  for (const Tap& t : taps) {
+    const Pixel& px = in.at(fold(x - t.dx, in.width, mirror), fold(y - t.dy, in.height, mirror));
+    const Values v = source_values(px, s);
+    sum.r += t.w * v.r;
+    sum.g += t.w * v.g;
+    sum.b += t.w * v.b;
+    sum.a += t.w * v.a;
+    kernel_sum += t.w;
+  }
+  return finish<Pixel>(sum, kernel_sum, s);
+}
+
+// ----- Comparison --------------------------------------------------------------------------
+
+bool close_channel(uint8_t got, uint8_t want) { return std::abs(got - want) <= 1; }
+bool close_channel(uint16_t got, uint16_t want) { return std::abs(got - want) <= 1; }
+// One single-precision rounding step: the reference rounded to float may land on the
+// neighbouring float of the result.
+bool close_channel(float got, float want) {
+  return std::fabs(got - want) <= std::nextafter(want, INFINITY) - want;
+}
+
+template <typename Pixel>
+std::string describe(const Pixel& p) {
+  return "(" + std::to_string(+p.alpha) + ", " + std::to_string(+p.red) + ", " +
+         std::to_string(+p.green) + ", " + std::to_string(+p.blue) + ")";
+}
+
+template <typename Pixel>
+bool close_pixel(const Pixel& got, const Pixel& want) {
+  return close_channel(got.alpha, want.alpha) && close_channel(got.red, want.red) &&
+         close_channel(got.green, want.green) && close_channel(got.blue, want.blue);
+}
+
+template <typename Pixel>
+void expect_matches_direct(const TestImage<Pixel>& in, const TestImage<Pixel>& out,
+                           const std::vector<Tap>& taps, const Settings& s) {
+  int failures = 0;
+  for (int32_t y = 0; y < in.height; ++y) {
+    for (int32_t x = 0; x < in.width; ++x) {
+      const Pixel want = direct_pixel(in, x, y, taps, s);
+      const Pixel& got = out.at(x, y);
+      if (!close_pixel(got, want) && ++failures <= 5) {
+        ADD_FAILURE() << "pixel (" << x << ", " << y << "): got " << describe(got) << ", want "
+                      << describe(want);
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+// ----- Random inputs -----------------------------------------------------------------------
+
+// Random weights in a (2p + 1) square, about half of them zero, never symmetric.
+std::vector<Tap> random_taps(int32_t p, std::mt19937& rng) {
+  std::uniform_real_distribution<double> w(0.0, 1.0);
+  std::vector<Tap> taps;
+  for (int32_t dx = -p; dx <= p; ++dx) {
+    for (int32_t dy = -p; dy <= p; ++dy) {
+      if (w(rng) < 0.5) taps.push_back({dx, dy, w(rng)});
+    }
+  }
+  taps.push_back({p, -p, 0.9});  // a far corner, so a margin error shows
+  return taps;
+}
+
+void randomise(TestImage<PF_Pixel8>& img, std::mt19937& rng) {
+  std::uniform_int_distribution<int> c(0, 255), kind(0, 3);
+  for (auto& px : img.pixels) {
+    const int k = kind(rng);
+    px = {uint8_t(k == 0   ? 0
+                  : k == 1 ? 255
+                           : c(rng)),
+          uint8_t(c(rng)), uint8_t(c(rng)), uint8_t(c(rng))};
+  }
+}
+void randomise(TestImage<PF_Pixel16>& img, std::mt19937& rng) {
+  std::uniform_int_distribution<int> c(0, 32768), kind(0, 3);
+  for (auto& px : img.pixels) {
+    const int k = kind(rng);
+    px = {uint16_t(k == 0   ? 0
+                   : k == 1 ? 32768
+                            : c(rng)),
+          uint16_t(c(rng)), uint16_t(c(rng)), uint16_t(c(rng))};
+  }
+}
+void randomise(TestImage<PF_PixelFloat>& img, std::mt19937& rng) {
+  std::uniform_real_distribution<float> c(-0.05f, 1.2f), a(0.0f, 1.0f);
+  std::uniform_int_distribution<int> kind(0, 4);
+  for (auto& px : img.pixels) {
+    const int k = kind(rng);
+    // Kind 0 is transparent in name only: its colour must be ignored.
+    px = {k == 0 ? 1e-5f : k == 1 ? 1.0f : k == 2 ? 0.0f : a(rng), c(rng), c(rng), c(rng)};
+  }
+}
+
+template <typename Pixel>
+Pixel sentinel() {
+  Pixel p{};
+  p.alpha = p.red = p.green = p.blue = 7;
+  return p;
+}
+
+template <typename Pixel>
+void expect_padding_untouched(const TestImage<Pixel>& out) {
+  const Pixel s = sentinel<Pixel>();
+  for (int32_t y = 0; y < out.height; ++y) {
+    for (int32_t x = out.width; x < out.stride; ++x) {
+      const Pixel& px = out.at(x, y);
+      ASSERT_TRUE(px.alpha == s.alpha && px.red == s.red && px.green == s.green &&
+                  px.blue == s.blue)
+          << "padding written at (" << x << ", " << y << ")";
+    }
+  }
+}
+
+// ----- Whole-walk comparison with the direct convolution -----------------------------------
+
+struct Geometry {
+  int32_t width, height, p;
+};
+
+// Awkward sizes: odd, one row of tiles across several tiles, a single pixel, several tiles in
+// both directions (tile step 256 - 2p smaller than the image).
+const Geometry kGeometries[] = {{37, 23, 5}, {300, 5, 3}, {1, 1, 4}, {270, 250, 9}};
+
+using DirectCase = std::tuple<int, int, int, bool, bool>;  // format, geometry, outside, M, K
+
+template <typename Pixel>
+void check_direct(const DirectCase& c) {
+  const auto [format, geometry, outside, weighted, boosted] = c;
+  const Geometry g = kGeometries[geometry];
+  std::mt19937 rng(1000 + 97 * format + 31 * geometry + 7 * outside + 3 * weighted + boosted);
+  TestImage<Pixel> in(g.width, g.height, g.width + 3);
+  randomise(in, rng);
+  TestImage<Pixel> out(g.width, g.height, g.width + 5, sentinel<Pixel>());
+  Settings s;
+  s.outside = outside;
+  s.weight_base = weighted ? 1.05 : 1.0;
+  s.gain = boosted ? 1.3 : 1.0;
+  s.threshold = boosted ? 128 : 255;
+  const std::vector<Tap> taps = random_taps(g.p, rng);
+  ProgressLog log;
+  int32_t count = 0;
+  ASSERT_EQ(run_tiles(in, out, s, taps, g.p, log, count), PF_Err_NONE);
+  expect_matches_direct(in, out, taps, s);
+  expect_padding_untouched(out);
+}
+
+class DirectConvolution : public ::testing::TestWithParam<DirectCase> {};
+
+TEST_P(DirectConvolution, EveryPixelMatchesWithinOneStep) {
+  switch (std::get<0>(GetParam())) {
+    case kPixelFormat8:
+      check_direct<PF_Pixel8>(GetParam());
+      break;
+    case kPixelFormat16:
+      check_direct<PF_Pixel16>(GetParam());
+      break;
+    default:
+      check_direct<PF_PixelFloat>(GetParam());
+      break;
+  }
+}
+
+std::string direct_case_name(const ::testing::TestParamInfo<DirectCase>& info) {
+  const auto [format, geometry, outside, weighted, boosted] = info.param;
+  const Geometry g = kGeometries[geometry];
+  const char* names[] = {"u8", "u16", "f32"};
+  return std::string(names[format]) + "_" + std::to_string(g.width) + "x" +
+         std::to_string(g.height) + (outside == kOutsideMirror ? "_mirror" : "_edge") +
+         (weighted ? "_weighted" : "_plain") + (boosted ? "_boosted" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FormatsSizesRules, DirectConvolution,
+    ::testing::Combine(::testing::Values(kPixelFormat8, kPixelFormat16, kPixelFormatFloat),
+                       ::testing::Range(0, 4), ::testing::Values(kOutsideMirror, kOutsideEdge),
+                       ::testing::Bool(), ::testing::Bool()),
+    direct_case_name);
+
+// Any outside mode other than Mirror is Edge.
+TEST(TileOutside, UnknownModeActsAsEdge) {
+  std::mt19937 rng(5);
+  TestImage<PF_Pixel8> in(20, 9, 20);
+  randomise(in, rng);
+  TestImage<PF_Pixel8> out(20, 9, 20);
+  Settings s;
+  s.outside = 0;
+  const std::vector<Tap> taps = random_taps(4, rng);
+  ProgressLog log;
+  int32_t count = 0;
+  ASSERT_EQ(run_tiles(in, out, s, taps, 4, log, count), PF_Err_NONE);
+  s.outside = kOutsideEdge;
+  expect_matches_direct(in, out, taps, s);
+}
+
+// Non-finite float channels enter as 0 and do not spoil the rest of the tile.
+TEST(TileFloat, NonFiniteChannelsEnterAsZero) {
+  std::mt19937 rng(11);
+  TestImage<PF_PixelFloat> in(40, 30, 40);
+  randomise(in, rng);
+  in.at(3, 4).red = NAN;
+  in.at(20, 10).green = INFINITY;
+  in.at(30, 25).blue = -INFINITY;
+  in.at(10, 20).alpha = NAN;
+  TestImage<PF_PixelFloat> clean = in;
+  clean.at(3, 4).red = 0.0f;
+  clean.at(20, 10).green = 0.0f;
+  clean.at(30, 25).blue = 0.0f;
+  clean.at(10, 20).alpha = 0.0f;
+  const std::vector<Tap> taps = random_taps(3, rng);
+  for (double m : {1.0, 1.05}) {
+    Settings s;
+    s.weight_base = m;
+    TestImage<PF_PixelFloat> out(40, 30, 40);
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(in, out, s, taps, 3, log, count), PF_Err_NONE);
+    expect_matches_direct(clean, out, taps, s);
+  }
+}
+
+// ----- Worked-out values -------------------------------------------------------------------
+
+// Runs a constant image through a random positive kernel and returns the centre pixel.
+template <typename Pixel>
+Pixel constant_result(const Pixel& colour, const Settings& s, int32_t w = 9, int32_t h = 7) {
+  std::mt19937 rng(3);
+  TestImage<Pixel> in(w, h, w, colour);
+  TestImage<Pixel> out(w, h, w);
+  ProgressLog log;
+  int32_t count = 0;
+  EXPECT_EQ(run_tiles(in, out, s, random_taps(4, rng), 4, log, count), PF_Err_NONE);
+  for (const Pixel& px : out.pixels) {
+    EXPECT_TRUE(close_pixel(px, out.pixels[0])) << "constant input gave varying output";
+  }
+  return out.at(w / 2, h / 2);
+}
+
+TEST(TileValues, OpaqueConstantColourIsUnchanged) {
+  for (double m : {1.0, 1.02, 1.1}) {
+    for (int32_t outside : {kOutsideMirror, kOutsideEdge}) {
+      SCOPED_TRACE("M = " + std::to_string(m) + ", outside " + std::to_string(outside));
+      Settings s{1.4, 200, m, outside};  // every channel below the threshold
+      const PF_Pixel8 c8{255, 10, 120, 199};
+      const PF_Pixel8 r8 = constant_result(c8, s);
+      EXPECT_EQ(r8.alpha, 255);
+      EXPECT_EQ(r8.red, 10);
+      EXPECT_EQ(r8.green, 120);
+      EXPECT_EQ(r8.blue, 199);
+      const PF_Pixel16 c16{32768, 0, 15000, 25599};
+      const PF_Pixel16 r16 = constant_result(c16, s);
+      EXPECT_EQ(r16.alpha, 32768);
+      EXPECT_EQ(r16.red, 0);
+      EXPECT_EQ(r16.green, 15000);
+      EXPECT_EQ(r16.blue, 25599);
+      const PF_PixelFloat cf{1.0f, 0.05f, 0.5f, 0.77f};
+      const PF_PixelFloat rf = constant_result(cf, s);
+      EXPECT_NEAR(rf.alpha, 1.0, 1e-6);
+      EXPECT_NEAR(rf.red, 0.05, 1e-6);
+      EXPECT_NEAR(rf.green, 0.5, 1e-6);
+      EXPECT_NEAR(rf.blue, 0.77, 1e-6);
+    }
+  }
+}
+
+TEST(TileValues, ThresholdIsInclusivePerFormat) {
+  for (double m : {1.0, 1.02}) {
+    Settings s{1.5, 100, m, kOutsideMirror};
+    const PF_Pixel8 r8 = constant_result(PF_Pixel8{255, 100, 99, 102}, s);
+    EXPECT_EQ(r8.red, 150);
+    EXPECT_EQ(r8.green, 99);
+    EXPECT_EQ(r8.blue, 153);
+    const PF_Pixel16 r16 = constant_result(PF_Pixel16{32768, 12800, 12799, 20000}, s);
+    EXPECT_EQ(r16.red, 19200);
+    EXPECT_EQ(r16.green, 12799);
+    EXPECT_EQ(r16.blue, 30000);
+    // T = 0 boosts every non-negative channel.
+    s.threshold = 0;
+    const PF_Pixel8 z8 = constant_result(PF_Pixel8{255, 0, 2, 50}, s);
+    EXPECT_EQ(z8.red, 0);
+    EXPECT_EQ(z8.green, 3);
+    EXPECT_EQ(z8.blue, 75);
+    const PF_Pixel16 z16 = constant_result(PF_Pixel16{32768, 0, 1000, 128}, s);
+    EXPECT_EQ(z16.green, 1500);
+    EXPECT_EQ(z16.blue, 192);
+  }
+}
+
+// The float threshold is T / 255 as a float holds it: that value is boosted for every T, the
+// float just below it is not.
+TEST(TileValues, FloatThresholdBoundaryForEveryT) {
+  for (int32_t t = 0; t <= 255; ++t) {
+    SCOPED_TRACE("T = " + std::to_string(t));
+    const float at = static_cast<float>(t / 255.0);
+    const float below = std::nextafter(at, -1.0f);
+    Settings s{1.25, t, 1.0, kOutsideEdge};
+    TestImage<PF_PixelFloat> in(2, 1, 2, PF_PixelFloat{1.0f, at, below, at});
+    TestImage<PF_PixelFloat> out(2, 1, 2);
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(in, out, s, {{0, 0, 1.0}}, 1, log, count), PF_Err_NONE);
+    EXPECT_NEAR(out.at(0, 0).red, at * 1.25, 1e-7);
+    EXPECT_NEAR(out.at(0, 0).green, t == 0 ? below * 1.25 : below, 1e-7);
+  }
+}
+
+TEST(TileValues, GainAboveOneOnConstantChannels) {
+  for (double m : {1.0, 1.1}) {
+    Settings s{1.3, 100, m, kOutsideMirror};
+    const PF_Pixel8 r8 = constant_result(PF_Pixel8{255, 150, 200, 101}, s);
+    EXPECT_EQ(r8.red, 195);
+    EXPECT_EQ(r8.green, 255);  // 260 limited
+    EXPECT_EQ(r8.blue, 131);   // 131.3
+    const PF_Pixel16 r16 = constant_result(PF_Pixel16{32768, 19200, 30000, 12801}, s);
+    EXPECT_EQ(r16.red, 24960);
+    EXPECT_EQ(r16.green, 32768);  // 39000 limited
+    EXPECT_EQ(r16.blue, 16641);   // 16641.3
+  }
+}
+
+// Half the kernel on opaque black, half on transparent black: the transparent half still
+// brings pow(M, 0) = 1 into the colour sums.
+TEST(TileValues, HalfOpaqueHalfTransparentBlack) {
+  TestImage<PF_Pixel8> in(2, 1, 2);
+  in.at(0, 0) = {255, 0, 0, 0};
+  in.at(1, 0) = {0, 0, 0, 0};
+  const std::vector<Tap> taps = {{0, 0, 1.0}, {1, 0, 1.0}};  // (1, 0) reads the left pixel
+  for (double m : {1.02, 1.0}) {
+    TestImage<PF_Pixel8> out(2, 1, 2);
+    Settings s{1.0, 255, m, kOutsideEdge};
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(in, out, s, taps, 1, log, count), PF_Err_NONE);
+    const PF_Pixel8 px = out.at(1, 0);
+    // 127.5 lies on the rounding boundary: either neighbour is within the transform's error.
+    EXPECT_GE(px.alpha, 127);
+    EXPECT_LE(px.alpha, 128);
+    const int colour = m == 1.0 ? 0 : 35;  // floor(ln 2 / ln 1.02 + 0.5)
+    EXPECT_EQ(px.red, colour);
+    EXPECT_EQ(px.green, colour);
+    EXPECT_EQ(px.blue, colour);
+    EXPECT_EQ(out.at(0, 0).alpha, 255);  // the left pixel only sees opaque black
+  }
+}
+
+TEST(TileValues, FloatCapAndUnlimitedColour) {
+  // 0.12890625 / ln 1.1
+  const PF_PixelFloat capped =
+      constant_result(PF_PixelFloat{1.0f, 2.0f, 0.5f, 2.0f}, Settings{1.0, 255, 1.1, 1});
+  EXPECT_NEAR(capped.red, 1.35249194, 1e-6);
+  EXPECT_NEAR(capped.green, 0.5, 1e-6);
+  EXPECT_NEAR(capped.blue, 1.35249194, 1e-6);
+  const PF_PixelFloat plain =
+      constant_result(PF_PixelFloat{1.0f, 2.0f, 4.0f, 0.25f}, Settings{1.0, 255, 1.0, 1});
+  EXPECT_NEAR(plain.red, 2.0, 1e-6);
+  EXPECT_NEAR(plain.green, 4.0, 1e-6);
+  EXPECT_NEAR(plain.blue, 0.25, 1e-6);
+  // Alpha above the full scale comes out at 1.
+  const PF_PixelFloat over =
+      constant_result(PF_PixelFloat{1.5f, 0.5f, 0.5f, 0.5f}, Settings{1.0, 255, 1.0, 2});
+  EXPECT_EQ(over.alpha, 1.0f);
+}
+
+template <typename Pixel>
+void expect_all_transparent_black(const TestImage<Pixel>& out) {
+  for (const Pixel& px : out.pixels) {
+    ASSERT_TRUE(px.alpha == 0 && px.red == 0 && px.green == 0 && px.blue == 0) << describe(px);
+  }
+}
+
+template <typename Pixel>
+void check_transparent(const Pixel& opaque) {
+  std::mt19937 rng(17);
+  for (double m : {1.0, 1.1}) {
+    Settings s{1.2, 0, m, kOutsideMirror};
+    // Transparent black everywhere.
+    TestImage<Pixel> clear(13, 8, 13);
+    TestImage<Pixel> out(13, 8, 13, sentinel<Pixel>());
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(clear, out, s, random_taps(3, rng), 3, log, count), PF_Err_NONE);
+    expect_all_transparent_black(out);
+    // An all-zero kernel on an opaque image.
+    TestImage<Pixel> full(13, 8, 13, opaque);
+    TestImage<Pixel> out2(13, 8, 13, sentinel<Pixel>());
+    ASSERT_EQ(run_tiles(full, out2, s, {}, 3, log, count), PF_Err_NONE);
+    expect_all_transparent_black(out2);
+  }
+}
+
+TEST(TileValues, TransparentInputOrZeroKernelGivesTransparentBlack) {
+  check_transparent(PF_Pixel8{255, 200, 100, 50});
+  check_transparent(PF_Pixel16{32768, 200, 100, 50});
+  check_transparent(PF_PixelFloat{1.0f, 0.8f, 0.4f, 0.2f});
+}
+
+// ----- Mirror rule -------------------------------------------------------------------------
+
+TEST(MirrorIndex, ValuesFromTheRule) {
+  const int32_t w = 7;
+  EXPECT_EQ(mirror_index(-1, w), 0);
+  EXPECT_EQ(mirror_index(-2, w), 1);
+  EXPECT_EQ(mirror_index(w, w), w - 1);
+  EXPECT_EQ(mirror_index(w + 1, w), w - 2);
+  EXPECT_EQ(mirror_index(-w - 1, w), w - 1);
+  EXPECT_EQ(mirror_index(2 * w, w), 0);
+  EXPECT_EQ(mirror_index(2 * w - 1, w), 0);
+  EXPECT_EQ(mirror_index(3, w), 3);
+  for (int32_t v : {-1000, -1, 0, 1, 5, 1000, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ(mirror_index(v, 1), 0) << v;
+  }
+  for (int32_t n = 1; n <= 9; ++n) {
+    for (int32_t v = -60; v <= 60; ++v) EXPECT_EQ(mirror_index(v, n), fold(v, n, true));
+  }
+  // Far out: period 2n, and no overflow at the ends of the range.
+  EXPECT_EQ(mirror_index(INT32_MIN, 5), fold(INT32_MIN % 10, 5, true));
+  EXPECT_EQ(mirror_index(INT32_MAX, 5), fold(INT32_MAX % 10, 5, true));
+  EXPECT_EQ(mirror_index(INT32_MAX, 1 << 30), 0);  // 2^31 - 1 = -1 + one period
+}
+
+// ----- Walk, progress and errors -----------------------------------------------------------
+
+TEST(TileWalk, ProgressOncePerTileInOrder) {
+  struct Case {
+    int32_t w, h, p, tiles;
+  };
+  // ceil((W + P) / s) x ceil((H + P) / s) with s = 256 - 2P.
+  for (const Case c :
+       {Case{100, 100, 10, 1}, Case{600, 260, 10, 6}, Case{236, 1, 10, 2}, Case{235, 235, 10, 4}}) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    TestImage<PF_Pixel8> in(c.w, c.h, c.w, PF_Pixel8{255, 1, 2, 3});
+    TestImage<PF_Pixel8> out(c.w, c.h, c.w);
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(in, out, Settings{}, {{0, 0, 1.0}}, c.p, log, count), PF_Err_NONE);
+    ASSERT_EQ(static_cast<int32_t>(log.calls.size()), c.tiles);
+    for (int32_t k = 0; k < c.tiles; ++k) {
+      EXPECT_EQ(log.calls[k].first, k + 1);
+      EXPECT_EQ(log.calls[k].second, 1000);
+    }
+    EXPECT_EQ(count, c.tiles);
+  }
+}
+
+TEST(TileWalk, CancelStopsReportsButNotTheWalk) {
+  std::mt19937 rng(23);
+  TestImage<PF_Pixel8> in(600, 260, 603);
+  randomise(in, rng);
+  TestImage<PF_Pixel8> out(600, 260, 600, sentinel<PF_Pixel8>());
+  const std::vector<Tap> taps = random_taps(10, rng);
+  ProgressLog log;
+  log.fail_at = 2;
+  log.fail_code = PF_Interrupt_CANCEL;
+  int32_t count = 0;
+  EXPECT_EQ(run_tiles(in, out, Settings{}, taps, 10, log, count), PF_Interrupt_CANCEL);
+  EXPECT_EQ(log.calls.size(), 2u);
+  EXPECT_EQ(count, 6);  // every tile still counted
+  expect_matches_direct(in, out, taps, Settings{});
+}
+
+TEST(TileWalk, PendingErrorWalksNothing) {
+  TestImage<PF_Pixel8> in(30, 20, 30, PF_Pixel8{255, 9, 9, 9});
+  TestImage<PF_Pixel8> out(30, 20, 30, sentinel<PF_Pixel8>());
+  TestPlanes planes(kN);
+  ProgressLog log;
+  int32_t count = 0;
+  EXPECT_EQ(run_tiles(in, out, Settings{}, {{1, 2, 0.5}}, 3, log, count, 517, &planes), 517);
+  EXPECT_TRUE(log.calls.empty());
+  EXPECT_EQ(count, 0);
+  for (const PF_Pixel8& px : out.pixels) ASSERT_EQ(px.red, 7);
+  // The kernel was not transformed either.
+  EXPECT_EQ(planes.kernel_at(kN / 2 + 1, kN / 2 + 2), 0.5);
+  EXPECT_EQ(planes.kernel_at(0, 0), 0.0);
+  EXPECT_EQ(planes.work[0], 0);
+}
+
+TEST(TileWalk, InconsistentArgumentsAreRefusedUntouched) {
+  TestImage<PF_Pixel8> in(30, 20, 30, PF_Pixel8{255, 9, 9, 9});
+  TestImage<PF_Pixel8> out(30, 20, 30, sentinel<PF_Pixel8>());
+  TestPlanes planes(kN);
+  TileHost host{nullptr, record_progress, nullptr};
+  auto record = [&] {
+    RenderRecord rec{};
+    rec.width = 30;
+    rec.height = 20;
+    rec.input_stride = rec.output_stride = 30;
+    attach_images(rec, in, out);
+    rec.weight_base = 1.0;
+    return rec;
+  };
+  auto run = [&](const RenderRecord& rec, int32_t n, int32_t p) {
+    int32_t count = 0;
+    return convolve_tiles(rec, n, p, planes.planes(), 1.0, count, 1, host, PF_Err_NONE);
+  };
+  EXPECT_EQ(run(record(), 300, 5), PF_Err_BAD_CALLBACK_PARAM);   // not a power of two
+  EXPECT_EQ(run(record(), 2048, 5), PF_Err_BAD_CALLBACK_PARAM);  // beyond the largest tile
+  EXPECT_EQ(run(record(), kN, 128), PF_Err_BAD_CALLBACK_PARAM);  // no step left
+  EXPECT_EQ(run(record(), kN, -1), PF_Err_BAD_CALLBACK_PARAM);
+  RenderRecord rec = record();
+  rec.output_stride = 29;
+  EXPECT_EQ(run(rec, kN, 5), PF_Err_BAD_CALLBACK_PARAM);
+  rec = record();
+  rec.input_pixels8 = nullptr;
+  EXPECT_EQ(run(rec, kN, 5), PF_Err_BAD_CALLBACK_PARAM);
+  rec = record();
+  rec.pixel_format = 3;
+  EXPECT_EQ(run(rec, kN, 5), PF_Err_BAD_CALLBACK_PARAM);
+  rec = record();
+  rec.weight_base = 0.5;
+  EXPECT_EQ(run(rec, kN, 5), PF_Err_BAD_CALLBACK_PARAM);
+  rec.weight_base = NAN;
+  EXPECT_EQ(run(rec, kN, 5), PF_Err_BAD_CALLBACK_PARAM);
+  for (const PF_Pixel8& px : out.pixels) ASSERT_EQ(px.red, 7);
+  // An empty image is nothing to do.
+  rec = record();
+  rec.width = 0;
+  EXPECT_EQ(run(rec, kN, 5), PF_Err_NONE);
+}
+
+}  // namespace
