@@ -25,7 +25,8 @@ PF_Err global_setup(PF_InData* in_data, PF_OutData* out_data) {
   if (global == nullptr) return PF_Err_INTERNAL_STRUCT_DAMAGED;
 
   bool stored = false;
-  if (auto* record = static_cast<GlobalRecord*>(handles->host_lock_handle(global))) {
+  auto* record = static_cast<GlobalRecord*>(handles->host_lock_handle(global));
+  if (record != nullptr) {
     record->initialized = 1;
     if (in_data->appl_id != PF_APPL_ID_PREMIERE) {
       // The Utility suite is fetched here, with the handle still unstored: a missing suite
@@ -45,7 +46,9 @@ PF_Err global_setup(PF_InData* in_data, PF_OutData* out_data) {
       stored = true;
     }
   }
-  handles->host_unlock_handle(global);
+  // Only a lock that was granted is undone: unlocking a handle never locked unbalances the
+  // host's lock count.
+  if (record != nullptr) handles->host_unlock_handle(global);
   // Nobody else will ever see a handle that was not stored: give it back.
   if (!stored) handles->host_dispose_handle(global);
   return err;
@@ -65,6 +68,9 @@ PF_Err sequence_setdown(PF_InData* in_data, PF_OutData* /*out_data*/) {
 }
 
 PF_Err sequence_setup(PF_InData* in_data, PF_OutData* out_data) {
+  // Until the old record is disposed it is still ours: should anything fail before then,
+  // the host keeps it (and disposes it at setdown) instead of losing it.
+  out_data->sequence_data = in_data->sequence_data;
   SuiteCache suites(in_data->pica_basicP);
 
   PF_Handle previous = in_data->sequence_data;

@@ -47,15 +47,17 @@ PF_Err test_for_change(const PF_InData* in_data, SuiteCache& suites, PF_Boolean&
 // Replaces the sequence data by a fresh snapshot. A handle that cannot be had is not an
 // error; one whose snapshot fails is given back and the old sequence data stays.
 PF_Err take_snapshot(PF_InData* in_data, PF_OutData* out_data, SuiteCache& suites) {
+  // Both suites are fetched before the allocation: a missing one unwinds from here, and
+  // must not strand the fresh handle.
+  const PF_HandleSuite2* handles = suites.handle();
+  const PF_ParamUtilsSuite2* param_utils = suites.param_utils();
   PF_Handle fresh = in_data->utils->host_new_handle(sizeof(PF_State));
   if (fresh == nullptr) return PF_Err_NONE;
-  const PF_HandleSuite2* handles = suites.handle();
   if (*fresh == nullptr) {
     handles->host_dispose_handle(fresh);
     return PF_Err_NONE;
   }
-  PF_Err err =
-      suites.param_utils()->PF_GetCurrentState(in_data->effect_ref, static_cast<PF_State*>(*fresh));
+  PF_Err err = param_utils->PF_GetCurrentState(in_data->effect_ref, static_cast<PF_State*>(*fresh));
   if (err != PF_Err_NONE) {
     handles->host_dispose_handle(fresh);
     return err;
