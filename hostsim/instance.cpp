@@ -16,7 +16,10 @@ Context::Context(std::shared_ptr<InstanceState> inst, bool frame)
     : instance(std::move(inst)), is_frame(frame) {
   std::lock_guard lock(host().mutex);
   id = host().next_context_id++;
-  host().contexts[this] = this;
+  // The effect_ref is a token, never an address: a stale one from an ended command can then
+  // never name a newer context that happens to reuse the memory.
+  ref = reinterpret_cast<PF_ProgPtr>(static_cast<uintptr_t>(0x10000 + id * 16));
+  host().contexts[ref] = this;
 }
 
 Context::~Context() {
@@ -25,7 +28,7 @@ Context::~Context() {
   converted.clear();
   owned_worlds.clear();
   std::lock_guard lock(host().mutex);
-  host().contexts.erase(this);
+  host().contexts.erase(ref);
 }
 
 namespace {
@@ -464,7 +467,7 @@ Frame::~Frame() {
   if (ctx_) detail::finish_frame(*ctx_);
 }
 
-PF_ProgPtr Frame::effect_ref() const { return reinterpret_cast<PF_ProgPtr>(ctx_.get()); }
+PF_ProgPtr Frame::effect_ref() const { return ctx_->ref; }
 uint64_t Frame::id() const { return ctx_->id; }
 PF_PreRenderExtra* Frame::pre_render_extra() { return &ctx_->pre_extra; }
 PF_SmartRenderExtra* Frame::smart_render_extra() { return &ctx_->sr_extra; }
@@ -518,7 +521,7 @@ Command Instance::prepare(PF_Cmd cmd, Frame* frame) {
   PF_InData& in = c.in_data;
   in.inter = interact_callbacks();
   in.utils = utils();
-  in.effect_ref = reinterpret_cast<PF_ProgPtr>(&ctx);
+  in.effect_ref = ctx.ref;
   in.quality = settings.quality;
   in.version = (13u << 16) | 28u;
   in.appl_id = settings.appl_id;

@@ -58,6 +58,7 @@ struct Context {
   Context& operator=(const Context&) = delete;
 
   uint64_t id = 0;
+  PF_ProgPtr ref = nullptr;  // the effect_ref handed to the module
   std::shared_ptr<InstanceState> instance;
   bool is_frame = false;
   PF_OutData* active_out = nullptr;  // the out-data of the command running in this context

@@ -574,6 +574,20 @@ TEST_F(ParamTest, CheckoutAnswersTypedValuesFromTheStore) {
   EXPECT_EQ(fx.current_param(1).u.fs_d.value, 0.0);
 }
 
+TEST_F(ParamTest, StaleEffectRefIsRefused) {
+  PF_ProgPtr stale = nullptr;
+  {
+    hostsim::Command c = fx.prepare(PF_Cmd_UPDATE_PARAMS_UI);
+    stale = c.in_data.effect_ref;
+  }
+  hostsim::Command fresh = fx.prepare(PF_Cmd_UPDATE_PARAMS_UI);
+  EXPECT_NE(fresh.in_data.effect_ref, stale);  // never handed out again
+  PF_ParamDef d{};
+  EXPECT_EQ(fresh.in_data.inter.checkout_param(stale, 1, 0, 1, 30, &d), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(fresh.in_data.inter.progress(stale, 1, 2), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(hostsim::fault_count(), 2);
+}
+
 TEST_F(ParamTest, CheckoutFailureByIndex) {
   hostsim::inject_failure({"checkout_param:3", 1, PF_Interrupt_CANCEL});
   hostsim::Command c = fx.prepare(PF_Cmd_UPDATE_PARAMS_UI);
