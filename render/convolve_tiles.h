@@ -22,7 +22,11 @@ struct TileHost {
 // plane holds the untransformed kernel whose values sum to kernel_sum. progress_count is
 // advanced once per tile. Returns pending_err if it was non-zero (then nothing is walked),
 // else the first non-zero progress result, else 0. Every output pixel is written even after
-// a progress error.
+// a progress error. Arguments that cannot describe a walk (n not a power of two up to 1024,
+// p outside 0 <= 2p < n, a missing plane or pixel array, a stride below the width, an
+// unknown pixel format, a weight base below 1) give PF_Err_BAD_CALLBACK_PARAM before anything
+// is transformed or written; an image without pixels (W or H of 0) gives 0 and no tiles.
+// Non-finite float channels are read as 0.
 PF_Err convolve_tiles(const RenderRecord& rec, int32_t n, int32_t p, const WorkingPlanes& planes,
                       double kernel_sum, int32_t& progress_count, int32_t progress_total,
                       const TileHost& host, PF_Err pending_err);

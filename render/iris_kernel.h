@@ -28,6 +28,10 @@ struct KernelRequest {
 
 // Fills every element of the kernel plane and adds every value to kernel_sum, in fill order.
 // A "Layer" request without layer pixels draws the circle. Returns 0 or the first error of a
-// sampling call.
+// sampling call. A request that cannot be drawn (n not a power of two, a negative or
+// non-finite radius, an unknown shape, a polygon of fewer than 3 edges or a non-finite phase,
+// a layer without a sampler for its pixel format) gives PF_Err_BAD_CALLBACK_PARAM and leaves
+// the plane and kernel_sum untouched. The ANSI math entries may be null: the platform's
+// routines of the same meaning are used then.
 PF_Err build_kernel(const KernelRequest& request, const IrisSampler& sampler,
                     const PF_ANSICallbacks& ansi, const ComplexPlane& kernel, double& kernel_sum);
