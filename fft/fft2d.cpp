@@ -67,16 +67,16 @@ FftPath fft_best_path() {
 }
 
 void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
-                      int32_t* work, const double* table) {
+                      const double* table) {
   switch (path) {
     case FftPath::avx512:
-      fft_transform_avx512(m, n, positive, rows, work, table);
+      fft_transform_avx512(m, n, positive, rows, table);
       break;
     case FftPath::avx2:
-      fft_transform_avx2(m, n, positive, rows, work, table);
+      fft_transform_avx2(m, n, positive, rows, table);
       break;
     default:
-      fft_transform_portable(m, n, positive, rows, work, table);
+      fft_transform_portable(m, n, positive, rows, table);
       break;
   }
 }
@@ -86,8 +86,7 @@ void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, doubl
   const int32_t n = row_doubles / 2;
   const int32_t d = m > n ? m : n;
   if (2 * d > 4 * fft_work[0]) build_table(d, fft_work, fft_table);
-  // Entries 2 and up are the scratch of the bit reversals.
-  fft_transform_on(path, m, n, sign >= 0, rows, fft_work + 2, fft_table);
+  fft_transform_on(path, m, n, sign >= 0, rows, fft_table);
 }
 
 void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t* fft_work,

@@ -2,6 +2,7 @@
 // that target function by function (the pragma below), so the library still runs on any
 // x86-64; fft_2d calls it only when the processor has both extensions.
 #include <cstdint>
+#include <cstdlib>
 
 #include "fft/fft_kernels.h"
 
@@ -37,6 +38,12 @@ FFT_INLINE V2 add_i(V2 a, V2 b) {
   const __m256d bs = swap_parts(b.v);
   return {Pos ? _mm256_addsub_pd(a.v, bs) : _mm256_fmsubadd_pd(a.v, _mm256_set1_pd(1.0), bs)};
 }
+FFT_INLINE void transpose_reversed(V2* z) {
+  const __m256d t0 = _mm256_permute2f128_pd(z[0].v, z[1].v, 0x20);
+  const __m256d t1 = _mm256_permute2f128_pd(z[0].v, z[1].v, 0x31);
+  z[0].v = t0;
+  z[1].v = t1;
+}
 template <bool Pos>
 FFT_INLINE V2 sub_i(V2 a, V2 b) {
   return add_i<!Pos>(a, b);
@@ -45,12 +52,12 @@ FFT_INLINE V2 sub_i(V2 a, V2 b) {
 #include "fft/fft_passes.inc"
 }  // namespace
 
-void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows,
                         const double* table) {
   if (positive) {
-    transform_2d<true, V2, V1>(m, n, rows, work, table, 3);
+    transform_2d<true, V2, V1>(m, n, rows, table);
   } else {
-    transform_2d<false, V2, V1>(m, n, rows, work, table, 3);
+    transform_2d<false, V2, V1>(m, n, rows, table);
   }
 }
 
@@ -58,8 +65,8 @@ void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows
 
 #else
 // No such variant on this compiler or machine; fft_path_available says so.
-void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows,
                         const double* table) {
-  fft_transform_portable(m, n, positive, rows, work, table);
+  fft_transform_portable(m, n, positive, rows, table);
 }
 #endif

@@ -2,6 +2,7 @@
 // that target function by function (the pragma below), so the library still runs on any
 // x86-64; fft_2d calls it only when the processor has AVX-512F.
 #include <cstdint>
+#include <cstdlib>
 
 #include "fft/fft_kernels.h"
 
@@ -10,6 +11,10 @@
 
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,fma")
+// GCC 12's AVX-512 headers feed an undefined vector into some shuffles; the warning it then
+// gives about that value is a false alarm.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 namespace {
 #include "fft/fft_vec128.inc"
@@ -37,6 +42,18 @@ FFT_INLINE V4 add_i(V4 a, V4 b) {
   const __m512d bs = swap_parts(b.v), one = _mm512_set1_pd(1.0);
   return {Pos ? _mm512_fmaddsub_pd(a.v, one, bs) : _mm512_fmsubadd_pd(a.v, one, bs)};
 }
+FFT_INLINE void transpose_reversed(V4* z) {
+  // 128-bit lanes: t0 = (z0.0 z0.1 z2.0 z2.1), t1 = (z0.2 z0.3 z2.2 z2.3), t2 and t3 the same
+  // of z1 and z3; then z[d] = (z0.d z2.d z1.d z3.d).
+  const __m512d t0 = _mm512_shuffle_f64x2(z[0].v, z[2].v, 0x44);
+  const __m512d t1 = _mm512_shuffle_f64x2(z[0].v, z[2].v, 0xEE);
+  const __m512d t2 = _mm512_shuffle_f64x2(z[1].v, z[3].v, 0x44);
+  const __m512d t3 = _mm512_shuffle_f64x2(z[1].v, z[3].v, 0xEE);
+  z[0].v = _mm512_shuffle_f64x2(t0, t2, 0x88);
+  z[1].v = _mm512_shuffle_f64x2(t0, t2, 0xDD);
+  z[2].v = _mm512_shuffle_f64x2(t1, t3, 0x88);
+  z[3].v = _mm512_shuffle_f64x2(t1, t3, 0xDD);
+}
 template <bool Pos>
 FFT_INLINE V4 sub_i(V4 a, V4 b) {
   return add_i<!Pos>(a, b);
@@ -45,21 +62,22 @@ FFT_INLINE V4 sub_i(V4 a, V4 b) {
 #include "fft/fft_passes.inc"
 }  // namespace
 
-void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows,
                           const double* table) {
   if (positive) {
-    transform_2d<true, V4, V1>(m, n, rows, work, table, 4);
+    transform_2d<true, V4, V1>(m, n, rows, table);
   } else {
-    transform_2d<false, V4, V1>(m, n, rows, work, table, 4);
+    transform_2d<false, V4, V1>(m, n, rows, table);
   }
 }
 
+#pragma GCC diagnostic pop
 #pragma GCC pop_options
 
 #else
 // No such variant on this compiler or machine; fft_path_available says so.
-void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows,
                           const double* table) {
-  fft_transform_portable(m, n, positive, rows, work, table);
+  fft_transform_portable(m, n, positive, rows, table);
 }
 #endif

@@ -11,7 +11,7 @@ bool fft_path_available(FftPath path);
 
 // fft_2d's work, after the table is in place, on the given path (which must be available).
 void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
-                      int32_t* work, const double* table);
+                      const double* table);
 
 // fft_2d on the given path: the table rules, then the transform.
 void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
@@ -20,9 +20,9 @@ void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, doubl
 // The best available path.
 FftPath fft_best_path();
 
-void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows,
                             const double* table);
-void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows,
                         const double* table);
-void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows,
                           const double* table);

@@ -5,6 +5,7 @@
 #endif
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "fft/fft_kernels.h"
 
@@ -16,11 +17,11 @@ namespace {
 // clang-format on
 }  // namespace
 
-void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows, int32_t* work,
+void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows,
                             const double* table) {
   if (positive) {
-    transform_2d<true, V1, V1>(m, n, rows, work, table, 3);
+    transform_2d<true, V1, V1>(m, n, rows, table);
   } else {
-    transform_2d<false, V1, V1>(m, n, rows, work, table, 3);
+    transform_2d<false, V1, V1>(m, n, rows, table);
   }
 }
