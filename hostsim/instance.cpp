@@ -603,7 +603,10 @@ CommandResult Instance::send(Command& c) {
         break;
       case PF_Cmd_SEQUENCE_SETUP:
       case PF_Cmd_SEQUENCE_RESETUP:
-        state_->sequence_data = out.sequence_data;
+        // The new sequence data; when the command handed none back, the old one stays only
+        // if it is still alive (a setup that failed before disposing it).
+        if (out.sequence_data || !host().handles.count(state_->sequence_data))
+          state_->sequence_data = out.sequence_data;
         break;
       case PF_Cmd_SEQUENCE_SETDOWN:
         state_->sequence_data = nullptr;
@@ -613,6 +616,16 @@ CommandResult Instance::send(Command& c) {
         if (out.sequence_data) state_->sequence_data = out.sequence_data;
         break;
     }
+    // A handle the host would pass on but that the command disposed without a replacement:
+    // a host would hand the module a dangling handle next time; we log it and forget it.
+    auto forget_if_dead = [&](PF_Handle& h, const char* what) {
+      if (!h || host().handles.count(h)) return;
+      detail::log_fault("EntryPointFunc", std::string(what) + " disposed by command " +
+                                              std::to_string(c.cmd) + " without a replacement");
+      h = nullptr;
+    };
+    forget_if_dead(state_->global_data, "global data");
+    forget_if_dead(state_->sequence_data, "sequence data");
   }
   if (c.cmd == PF_Cmd_PARAMS_SETUP && err == PF_Err_NONE)
     state_->num_params = c.out_data.num_params;

@@ -727,6 +727,30 @@ TEST_F(HostsimTest, RegistrationAndCarriedHandles) {
   EXPECT_EQ(hostsim::outstanding_suites(), 0);
 }
 
+TEST_F(HostsimTest, SequenceDataIsNeverCarriedDeadNorForgottenAlive) {
+  Instance fx(scripted_entry);
+  int fail_setup = 0;
+  script = [&](PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, void*) -> PF_Err {
+    if (cmd == PF_Cmd_SEQUENCE_SETUP) {
+      if (fail_setup) return PF_Err_BAD_CALLBACK_PARAM;  // fails before touching anything
+      out->sequence_data = in->utils->host_new_handle(1);
+    }
+    if (cmd == PF_Cmd_UPDATE_PARAMS_UI) in->utils->host_dispose_handle(in->sequence_data);
+    if (cmd == PF_Cmd_SEQUENCE_SETDOWN) in->utils->host_dispose_handle(in->sequence_data);
+    return PF_Err_NONE;
+  };
+  ASSERT_EQ(fx.sequence_setup().err, 0);
+  const PF_Handle first = fx.sequence_data();
+  fail_setup = 1;
+  EXPECT_NE(fx.sequence_setup().err, 0);
+  EXPECT_EQ(fx.sequence_data(), first);  // still alive: kept
+  EXPECT_EQ(fx.update_params_ui().err, 0);
+  EXPECT_EQ(fx.sequence_data(), nullptr);  // disposed without a replacement: dropped
+  ASSERT_EQ(hostsim::faults().size(), 1u);
+  EXPECT_NE(hostsim::faults()[0].detail.find("sequence data"), std::string::npos);
+  EXPECT_EQ(hostsim::live_handles_since(baseline_).size(), 0u);
+}
+
 TEST_F(HostsimTest, ProgressAndAbortReachTheHooks) {
   Instance fx(scripted_entry);
   script = [](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef**, void*) -> PF_Err {
