@@ -85,6 +85,7 @@ int sweep(const Scenario& scenario, bool start_instance = true) {
     hostsim::reset_calls();
     const hostsim::CommandResult clean = scenario.run(*fx);
     EXPECT_EQ(clean.err, PF_Err_NONE) << scenario.title << ": clean run";
+    EXPECT_EQ(hostsim::dropped_call_records(), 0u) << "the call log must hold the whole run";
     faults = enumerate(hostsim::calls());
     if (scenario.after) scenario.after(*fx);
     fx->finish();
