@@ -82,6 +82,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Repetitions of ours and the peer's are interleaved at random unless asked otherwise, so
+  // that a burst of load on the machine does not land on one side only.
+  std::vector<char*> args(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  bool given = false;
+  for (int i = 1; i < argc; ++i)
+    given = given || std::string(argv[i]).rfind("--benchmark_enable_random_interleaving", 0) == 0;
+  if (!given) args.push_back(interleave.data());
+  argc = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  argv = args.data();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
