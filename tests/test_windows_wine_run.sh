@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs the Windows test program under wine:
+#   test_windows_wine_run.sh WINE64 PROGRAM MODULE PREFIX OUTPUT
+# The wine prefix lives in the build tree and is made on the first run (about 20 seconds);
+# the output folder is emptied first, so no picture of an earlier run can pass for this one.
+set -euo pipefail
+if [ $# -ne 5 ]; then
+  echo "usage: $0 WINE64 PROGRAM MODULE PREFIX OUTPUT" >&2
+  exit 2
+fi
+wine=$1 program=$2 module=$3 prefix=$4 output=$5
+
+if [ ! -x "$wine" ]; then
+  echo "wine64 not found ($wine): install it with scripts/setup" >&2
+  exit 1
+fi
+for file in "$program" "$module"; do
+  if [ ! -f "$file" ]; then
+    echo "$file does not exist: build it with scripts/build-windows" >&2
+    exit 1
+  fi
+done
+
+# Headless and quiet: no display, no debug channels, and no offer to install Mono or Gecko
+# when the prefix is made.
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+# Unix paths as the Windows program sees them: wine maps the root to drive Z:.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+wineserver=$(dirname "$wine")/wineserver
+if [ ! -f "$prefix/system.reg" ]; then
+  started=$SECONDS
+  status=0
+  "$wine" wineboot -i >"$prefix.log" 2>&1 || status=$?
+  # The server writes the registry when it exits: wait for that before checking it.
+  "$wineserver" -w || true
+  if [ $status -ne 0 ] || [ ! -f "$prefix/system.reg" ]; then
+    echo "making the wine prefix $prefix failed (exit code $status):" >&2
+    cat "$prefix.log" >&2
+    exit 1
+  fi
+  echo "made the wine prefix $prefix in $((SECONDS - started)) s"
+fi
+
+rm -rf "$output"
+mkdir -p "$output"
+started=$SECONDS
+status=0
+"$wine" "$program" "$(windows_path "$module")" "$(windows_path "$output")" || status=$?
+echo "veilmora-wintest.exe ran under wine in $((SECONDS - started)) s, exit code $status"
+# The prefix's server would linger a few seconds after the last program; stop it now, so
+# the test ends when the program does.
+"$wineserver" -k 2>/dev/null || true
+exit $status

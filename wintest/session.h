@@ -1,0 +1,54 @@
+// The session the Windows test program runs against the Windows module under wine, and the
+// Linux test runs against the Linux module: the whole command protocol and a fixed set of
+// renders of the generated night scene. Both sides compile this same source, so whatever
+// differs between their results comes from the module and the platform, not from the driver.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/effect_api.h"
+#include "hostsim/hostsim.h"
+
+namespace wintest {
+
+// The scene and iris of `veilmora demo`, at its size: at radius 12 the blur spans two tiles.
+constexpr int32_t kSceneWidth = 640;
+constexpr int32_t kSceneHeight = 360;
+constexpr int32_t kIrisSize = 64;
+
+struct RenderCase {
+  std::string name;  // also the stem of its file, e.g. "polygon-16bit"
+  PF_PixelFormat format = PF_PixelFormat_ARGB32;
+  int32_t shape = 1;    // "Shape": 1 Circle, 2 Polygon, 3 Layer
+  int32_t edges = 8;    // "Edges"
+  PF_Fixed phase = 0;   // "Phase", 16.16 degrees
+  int32_t outside = 1;  // "Outside": 1 Mirror, 2 Edge
+};
+
+// The three iris shapes, each in the three pixel formats.
+std::vector<RenderCase> render_cases();
+
+// The generated night scene and the star iris in a pixel format (deterministic).
+std::unique_ptr<hostsim::World> make_scene(PF_PixelFormat format);
+std::shared_ptr<const hostsim::World> make_iris(PF_PixelFormat format);
+
+struct SessionResult {
+  // One line per command or frame: the codes and values the module answered (never an
+  // address), so two runs of a module that behaves the same give the same lines.
+  std::vector<std::string> transcript;
+  // One output per render case, in order; null where the frame failed.
+  std::vector<std::unique_ptr<hostsim::World>> outputs;
+  // Every command answered 0, every frame rendered, and at the end no host handle or suite
+  // was left behind and the host saw no misuse.
+  bool ok = false;
+};
+
+// Global setup, About, parameter setup, sequence setup, update-params-UI; per render case the
+// parameters, a user-changed-param when the shape changes, smart pre-render and smart
+// render; sequence resetup; sequence and global setdown.
+SessionResult run_session(const hostsim::Module& module);
+
+}  // namespace wintest
