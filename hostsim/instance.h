@@ -175,7 +175,8 @@ class Command {
 
 class Instance {
  public:
-  // The module must stay loaded while the instance lives.
+  // The module must stay loaded while the instance (and any Frame or Command made from it)
+  // lives. Destroying an instance sends no command: call finish() first, as a host would.
   explicit Instance(PF_EntryPointFunc entry);
   explicit Instance(const Module& module);
   ~Instance();

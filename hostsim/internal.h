@@ -213,6 +213,10 @@ PF_Err cb_checkout_output(PF_ProgPtr, PF_EffectWorld**);
 // (with `why` set) for a stored value whose type does not fit.
 PF_Err param_def_for(InstanceState& inst, Context* ctx, PF_ParamIndex index, PF_ParamDef* out,
                      std::string* why);
+// The world a layer value shows in `ctx`: converted to the frame's pixel format when the
+// frame's input is in another, and kept alive by the context. Null: no layer. Caller holds
+// the mutex.
+const World* layer_world(Context* ctx, const std::shared_ptr<const World>& layer);
 // The current snapshot of an instance's values. Caller holds the mutex.
 PF_State state_of(const InstanceState& inst);
 
