@@ -48,7 +48,7 @@ int run_demo(const std::string& output_dir, const std::string& plugin, bool quie
   // Highlights boosted and weighted strongly so the lights bloom into clear iris shapes.
   EffectValues base;
   base.radius = 12.0;
-  base.weight = 8.0;
+  base.weight = 3.0;
   base.specular_brightness = 1.5;
   base.specular_threshold = 200;
   EffectValues hexagon = base;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -95,6 +96,11 @@ int run_render(const RenderOptions& options) {
   std::shared_ptr<const hostsim::World> iris;
   if (options.iris_layer) {
     LoadedImage loaded = read_image_file(*options.iris_layer, "iris layer", std::nullopt);
+    if (loaded.non_finite_samples > 0) {
+      std::cerr << "veilmora: warning: iris layer " << *options.iris_layer << ": "
+                << loaded.non_finite_samples << " samples are NaN or infinite; they are used as 0"
+                << std::endl;
+    }
     iris = world_from_image(loaded.image);
   }
 
@@ -112,6 +118,11 @@ int run_render(const RenderOptions& options) {
   auto render_one = [&](const FrameJob& job) {
     display.frame_started(job.frame);
     LoadedImage loaded = read_image_file(job.input, "input", options.depth, threads);
+    if (loaded.non_finite_samples > 0) {
+      display.print_message("veilmora: warning: input " + job.input + ": " +
+                            std::to_string(loaded.non_finite_samples) +
+                            " samples are NaN or infinite; they are rendered as 0");
+    }
     check_output_file(job.output);
     std::unique_ptr<hostsim::World> input = world_from_image(loaded.image);
     std::vector<unsigned char>().swap(loaded.image.pixels);  // the world holds them now

@@ -122,9 +122,9 @@ HostImage make_night_scene(int32_t width, int32_t height, RenderDepth depth) {
     canvas.rect(x, top, w, height - top, {shade, shade, shade * 1.4});
     for (int32_t wy = top + 6; wy + 4 < ground; wy += 9) {
       for (int32_t wx = x + 4; wx + 3 < x + w - 2; wx += 7) {
-        if (random.next() < 0.3) {
+        if (random.next() < 0.25) {
           const Rgb& c = kLightColors[random.next() < 0.8 ? 2 : 3];
-          canvas.rect(wx, wy, 3, 4, {c.r * 0.9, c.g * 0.9, c.b * 0.9});
+          canvas.rect(wx, wy, 3, 4, {c.r * 0.5, c.g * 0.5, c.b * 0.5});
         }
       }
     }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/cli_error.h"
+#include "cli/quiet_stderr.h"
 #include "cli/safe_output.h"
 
 namespace fs = std::filesystem;
@@ -203,10 +204,22 @@ FileSampleType output_sample_type(const FileLayout& input, std::optional<RenderD
   return FileSampleType::kFloat;
 }
 
-LoadedImage read_image_file(const std::string& path, const std::string& role,
-                            std::optional<RenderDepth> depth, unsigned concurrent_images) {
-  check_input_file(path, role);
+namespace {
 
+// A file's samples as read, before conversion to host pixels.
+struct FileSamples {
+  int32_t width = 0, height = 0;
+  int nchannels = 0;
+  ChannelMap map;
+  FileLayout layout;
+  RenderDepth depth = RenderDepth::k8;
+  OIIO::TypeDesc read_type = OIIO::TypeDesc::FLOAT;
+  std::vector<unsigned char> samples;
+};
+
+// Opens, checks and reads the first subimage. Runs with stderr quieted (see quiet_stderr.h).
+FileSamples read_samples(const std::string& path, const std::string& role,
+                         std::optional<RenderDepth> depth, unsigned concurrent_images) {
   // Keep alpha as the file holds it: without this hint PNG and TIFF readers premultiply.
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
@@ -227,27 +240,27 @@ LoadedImage read_image_file(const std::string& path, const std::string& role,
                     " pixels wide; at most " + std::to_string(kMaxWidth) + " can be rendered");
   }
 
-  LoadedImage loaded;
-  const ChannelMap map = channel_map(spec);
-  loaded.layout.color_channels = map.color_count;
-  loaded.layout.has_alpha = map.alpha >= 0;
-  loaded.layout.sample_type = sample_type_of(spec.format);
-  const RenderDepth render_depth = depth ? *depth : natural_depth(loaded.layout.sample_type);
-
-  OIIO::TypeDesc read_type = OIIO::TypeDesc::FLOAT;
-  if (render_depth == RenderDepth::k8 && loaded.layout.sample_type == FileSampleType::kUint8) {
-    read_type = OIIO::TypeDesc::UINT8;
-  } else if (render_depth == RenderDepth::k16 &&
-             loaded.layout.sample_type == FileSampleType::kUint16) {
-    read_type = OIIO::TypeDesc::UINT16;
+  FileSamples file;
+  file.width = spec.width;
+  file.height = spec.height;
+  file.nchannels = spec.nchannels;
+  file.map = channel_map(spec);
+  file.layout.color_channels = file.map.color_count;
+  file.layout.has_alpha = file.map.alpha >= 0;
+  file.layout.sample_type = sample_type_of(spec.format);
+  file.depth = depth ? *depth : natural_depth(file.layout.sample_type);
+  if (file.depth == RenderDepth::k8 && file.layout.sample_type == FileSampleType::kUint8) {
+    file.read_type = OIIO::TypeDesc::UINT8;
+  } else if (file.depth == RenderDepth::k16 && file.layout.sample_type == FileSampleType::kUint16) {
+    file.read_type = OIIO::TypeDesc::UINT16;
   }
 
   // Refuse images that cannot fit before taking any memory for them: the file's samples, the
-  // input and output worlds, the samples written back, and the render's working planes.
+  // image in host pixels, the input and output worlds, the samples written back, and the
+  // render's working planes.
   const uint64_t pixel_count = static_cast<uint64_t>(spec.width) * spec.height;
-  const uint64_t per_pixel = static_cast<uint64_t>(spec.nchannels) * read_type.size() +
-                             2 * pixel_size(render_depth) +
-                             static_cast<uint64_t>(spec.nchannels) * 4;
+  const uint64_t per_pixel = static_cast<uint64_t>(spec.nchannels) * file.read_type.size() +
+                             3 * pixel_size(file.depth) + static_cast<uint64_t>(spec.nchannels) * 4;
   const long double needed =
       (static_cast<long double>(pixel_count) * per_pixel + kRenderWorkingBytes) *
       std::max(1u, concurrent_images);
@@ -260,34 +273,70 @@ LoadedImage read_image_file(const std::string& path, const std::string& role,
                     " of memory but only " + human_bytes(available) + " is available");
   }
 
-  std::vector<unsigned char> samples;
-  try {
-    samples.resize(pixel_count * spec.nchannels * read_type.size());
-    loaded.image = make_host_image(spec.width, spec.height, render_depth);
-  } catch (const std::bad_alloc&) {
-    throw bad_input(role + " " + path + ": not enough memory to read the image");
-  }
-  if (!in->read_image(0, 0, 0, spec.nchannels, read_type, samples.data())) {
+  file.samples.resize(pixel_count * spec.nchannels * file.read_type.size());
+  if (!in->read_image(0, 0, 0, spec.nchannels, file.read_type, file.samples.data())) {
     std::string why = trimmed(in->geterror());
+    in->close();
+    in->geterror();  // whatever closing a broken stream adds is not news
     throw bad_input(role + " " + path + ": cannot read the image" +
                     (why.empty() ? "" : ": " + why));
   }
   in->close();
+  in->geterror();
+  return file;
+}
 
-  const int nch = spec.nchannels;
+}  // namespace
+
+LoadedImage read_image_file(const std::string& path, const std::string& role,
+                            std::optional<RenderDepth> depth, unsigned concurrent_images) {
+  check_input_file(path, role);
+  FileSamples file;
+  try {
+    QuietStderr quiet;
+    file = read_samples(path, role, depth, concurrent_images);
+  } catch (const CliError&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw bad_input(role + " " + path + ": not enough memory to read the image");
+  } catch (const std::exception& e) {
+    // Readers of damaged files sometimes throw instead of reporting.
+    throw bad_input(role + " " + path + ": not an image file that can be read (" + e.what() + ")");
+  }
+
+  LoadedImage loaded;
+  loaded.layout = file.layout;
+  if (file.read_type == OIIO::TypeDesc::FLOAT) {
+    float* samples = reinterpret_cast<float*>(file.samples.data());
+    const size_t count = file.samples.size() / sizeof(float);
+    for (size_t i = 0; i < count; ++i) {
+      if (!std::isfinite(samples[i])) {
+        samples[i] = 0.0f;
+        ++loaded.non_finite_samples;
+      }
+    }
+  }
+  try {
+    loaded.image = make_host_image(file.width, file.height, file.depth);
+  } catch (const std::bad_alloc&) {
+    throw bad_input(role + " " + path + ": not enough memory to read the image");
+  }
+  const size_t pixel_count = static_cast<size_t>(file.width) * static_cast<size_t>(file.height);
+  const int nch = file.nchannels;
+  const ChannelMap& map = file.map;
   void* dst = loaded.image.pixels.data();
-  if (read_type == OIIO::TypeDesc::UINT8) {
+  if (file.read_type == OIIO::TypeDesc::UINT8) {
     to_host(
-        samples.data(), nch, map, pixel_count, static_cast<PF_Pixel8*>(dst),
+        file.samples.data(), nch, map, pixel_count, static_cast<PF_Pixel8*>(dst),
         [](uint8_t v) { return v; }, uint8_t{255});
-  } else if (read_type == OIIO::TypeDesc::UINT16) {
+  } else if (file.read_type == OIIO::TypeDesc::UINT16) {
     to_host(
-        reinterpret_cast<const uint16_t*>(samples.data()), nch, map, pixel_count,
+        reinterpret_cast<const uint16_t*>(file.samples.data()), nch, map, pixel_count,
         static_cast<PF_Pixel16*>(dst), [](uint16_t v) { return file16_to_host16(v); },
         uint16_t{PF_MAX_CHAN16});
   } else {
-    const float* src = reinterpret_cast<const float*>(samples.data());
-    switch (render_depth) {
+    const float* src = reinterpret_cast<const float*>(file.samples.data());
+    switch (file.depth) {
       case RenderDepth::k8:
         to_host(
             src, nch, map, pixel_count, static_cast<PF_Pixel8*>(dst),
@@ -311,6 +360,7 @@ LoadedImage read_image_file(const std::string& path, const std::string& role,
 
 void check_output_file(const std::string& path) {
   check_output_folder(path);
+  QuietStderr quiet;
   auto out = OIIO::ImageOutput::create(path);
   if (!out) {
     OIIO::geterror();  // consumed so the library does not print it at exit
@@ -399,6 +449,7 @@ void write_image_file(const std::string& path, const HostImage& image, const Fil
   }
 
   replace_file_atomically(path, [&](const std::string& temp_path) {
+    QuietStderr quiet;
     if (!out->open(temp_path, spec) || !out->write_image(buffer_type, samples.data()) ||
         !out->close()) {
       std::string why = trimmed(out->geterror());

@@ -23,6 +23,10 @@ struct FileLayout {
 struct LoadedImage {
   HostImage image;
   FileLayout layout;
+  // Samples of a float file that were NaN or infinite. They are read as 0: one such value
+  // would otherwise spread through a whole tile's transform and ruin pixels far beyond the
+  // blur's reach.
+  uint64_t non_finite_samples = 0;
 };
 
 // The render depth a file of this sample type is rendered in unless --depth says otherwise:

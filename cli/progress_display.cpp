@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/quiet_stderr.h"
+
 namespace {
 
 int terminal_width() {
@@ -69,6 +71,16 @@ void ProgressDisplay::print_line(const std::string& line) {
   draw_locked(true);
 }
 
+void ProgressDisplay::print_message(const std::string& message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  erase_locked();
+  {
+    std::lock_guard<std::mutex> terminal(stderr_mutex());
+    std::cerr << message << std::endl;
+  }
+  draw_locked(true);
+}
+
 void ProgressDisplay::clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   erase_locked();
@@ -76,6 +88,7 @@ void ProgressDisplay::clear() {
 
 void ProgressDisplay::erase_locked() {
   if (!enabled_ || !drawn_) return;
+  std::lock_guard<std::mutex> terminal(stderr_mutex());
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
   drawn_ = false;
@@ -85,6 +98,9 @@ void ProgressDisplay::draw_locked(bool force) {
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
   if (!force && drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
+  // While a file is being read stderr is muted; skip this drawing rather than wait.
+  std::unique_lock<std::mutex> terminal(stderr_mutex(), std::try_to_lock);
+  if (!terminal.owns_lock()) return;
   last_draw_ = now;
 
   double in_flight = 0;

@@ -23,6 +23,8 @@ class ProgressDisplay {
   void frame_finished(int frame);
   // Prints a line on stdout without tearing the bar.
   void print_line(const std::string& line);
+  // Prints a message on stderr without tearing the bar.
+  void print_message(const std::string& message);
   // Removes the bar (end of the run).
   void clear();
 

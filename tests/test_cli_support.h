@@ -1,0 +1,189 @@
+// Helpers for the veilmora command's tests: running the built binary as a subprocess,
+// scratch folders, and writing and reading test images with OpenImageIO.
+#pragma once
+
+#include <OpenImageIO/imageio.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace cli_test {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int exit_code = -1;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
+inline std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+struct ScratchDir {
+  fs::path path;
+  ScratchDir() {
+    std::string templ = (fs::temp_directory_path() / "veilmora-cli-XXXXXX").string();
+    path = ::mkdtemp(templ.data());
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path, ec);
+  }
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+  // The names of the files in the folder, hidden ones (temporary files) included.
+  std::vector<std::string> names() const {
+    std::vector<std::string> result;
+    for (const auto& entry : fs::directory_iterator(path)) {
+      result.push_back(entry.path().filename().string());
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+  }
+};
+
+// Runs `program` with `args`; stdout and stderr are captured through files so a chatty child
+// cannot block on a full pipe.
+inline RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+  ScratchDir capture;
+  const std::string out_path = capture / "stdout", err_path = capture / "stderr";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int null_in = ::open("/dev/null", O_RDONLY);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::dup2(null_in, 0);
+    std::vector<std::string> argv_strings;
+    argv_strings.push_back(program);
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : argv_strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  RunResult result;
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+// Runs the built command.
+inline RunResult run_cli(const std::vector<std::string>& args) {
+  return run_program(VEILMORA_CLI_PATH, args);
+}
+
+// An image in memory: interleaved float samples in the file's nominal range (integers
+// normalised to 0..1 as OpenImageIO does).
+struct TestImage {
+  int width = 0, height = 0, channels = 0;
+  OIIO::TypeDesc format = OIIO::TypeDesc::UINT8;
+  std::vector<float> samples;
+  float& at(int x, int y, int c) {
+    return samples[(static_cast<size_t>(y) * width + x) * channels + c];
+  }
+  float at(int x, int y, int c) const {
+    return samples[(static_cast<size_t>(y) * width + x) * channels + c];
+  }
+};
+
+inline TestImage make_image(int width, int height, int channels, OIIO::TypeDesc format,
+                            const std::function<float(int x, int y, int c)>& value) {
+  TestImage image{width, height, channels, format,
+                  std::vector<float>(static_cast<size_t>(width) * height * channels)};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c) image.at(x, y, c) = value(x, y, c);
+    }
+  }
+  return image;
+}
+
+// Writes with straight (unassociated) alpha, as the command reads it.
+inline void write_image(const std::string& path, const TestImage& image) {
+  auto out = OIIO::ImageOutput::create(path);
+  ASSERT_TRUE(out) << OIIO::geterror();
+  OIIO::ImageSpec spec(image.width, image.height, image.channels, image.format);
+  if (image.channels == 2 || image.channels == 4) {
+    spec.alpha_channel = image.channels - 1;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+  }
+  if (path.size() > 4 && path.substr(path.size() - 4) == ".jpg") {
+    spec.attribute("Compression", "jpeg:90");
+  }
+  ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+  ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, image.samples.data())) << out->geterror();
+  ASSERT_TRUE(out->close()) << out->geterror();
+}
+
+// Reads the file's samples as floats (integers normalised), alpha as stored; `file_format`
+// is the file's own sample type.
+inline TestImage read_image(const std::string& path) {
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path, &config);
+  TestImage image;
+  if (!in) {
+    ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
+    return image;
+  }
+  const OIIO::ImageSpec& spec = in->spec();
+  image.width = spec.width;
+  image.height = spec.height;
+  image.channels = spec.nchannels;
+  image.format = spec.format;
+  image.samples.resize(static_cast<size_t>(spec.width) * spec.height * spec.nchannels);
+  EXPECT_TRUE(in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, image.samples.data()))
+      << in->geterror();
+  return image;
+}
+
+// The worst difference between two images of the same shape, in file steps of `scale`
+// (255 for 8-bit, 65535 for 16-bit, 1 for float).
+inline double max_difference(const TestImage& a, const TestImage& b, double scale) {
+  EXPECT_EQ(a.samples.size(), b.samples.size());
+  double worst = 0;
+  for (size_t i = 0; i < std::min(a.samples.size(), b.samples.size()); ++i) {
+    worst = std::max(worst, std::abs(static_cast<double>(a.samples[i]) - b.samples[i]) * scale);
+  }
+  return worst;
+}
+
+// A reproducible pseudo-random value in [0, 1) for pixel (x, y) channel c.
+inline float noise(int x, int y, int c, uint32_t seed = 1) {
+  uint32_t h = seed * 0x9E3779B9u ^ (static_cast<uint32_t>(x) * 0x85EBCA6Bu) ^
+               (static_cast<uint32_t>(y) * 0xC2B2AE35u) ^ (static_cast<uint32_t>(c) * 0x27D4EB2Fu);
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  h *= 0x297A2D39u;
+  h ^= h >> 15;
+  return static_cast<float>(h >> 8) / 16777216.0f;
+}
+
+}  // namespace cli_test
