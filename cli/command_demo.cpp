@@ -2,8 +2,11 @@
 // scene with a circle, a hexagon and the star as iris, and says where the pictures are.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <utility>
+#include <vector>
 
 #include "cli/cli_error.h"
 #include "cli/commands.h"
@@ -84,11 +87,17 @@ int run_demo(const std::string& output_dir, const std::string& plugin, bool quie
   display.clear();
   close_session(session);
 
-  std::cout << "Demo pictures in " << output_dir << ":\n"
-            << "  " << (dir / "scene.png").string() << "      the generated scene (night lights)\n"
-            << "  " << (dir / "iris-star.png").string() << "  the iris image for the layer iris\n";
+  std::vector<std::pair<std::string, std::string>> listing = {
+      {(dir / "scene.png").string(), "the generated scene (night lights)"},
+      {(dir / "iris-star.png").string(), "the iris image of the layer iris"}};
   for (const DemoRender& demo : renders) {
-    std::cout << "  " << (dir / demo.file).string() << "     " << demo.description << "\n";
+    listing.emplace_back((dir / demo.file).string(), demo.description);
+  }
+  size_t width = 0;
+  for (const auto& [path, what] : listing) width = std::max(width, path.size());
+  std::cout << "Demo pictures in " << output_dir << ":\n";
+  for (const auto& [path, what] : listing) {
+    std::cout << "  " << path << std::string(width + 2 - path.size(), ' ') << what << "\n";
   }
   return kExitSuccess;
 }
