@@ -9,8 +9,13 @@
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+// clang has no target pragma; the attribute below does the same for every function.
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
+#endif
 
 namespace {
 #include "fft/fft_vec128.inc"
@@ -61,7 +66,11 @@ void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows
   }
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else
 // No such variant on this compiler or machine; fft_path_available says so.

@@ -2,19 +2,25 @@
 // that target function by function (the pragma below), so the library still runs on any
 // x86-64; fft_2d calls it only when the processor has AVX-512F.
 #include <cstdint>
-#include <cstdlib>
 
 #include "fft/fft_kernels.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+// clang has no target pragma; the attribute below does the same for every function.
+#pragma clang attribute push(__attribute__((target("avx512f,avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx2,fma")
+#endif
 // GCC 12's AVX-512 headers feed an undefined vector into some shuffles; the warning it then
 // gives about that value is a false alarm.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 #include "fft/fft_vec128.inc"
@@ -72,7 +78,11 @@ void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* ro
 }
 
 #pragma GCC diagnostic pop
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else
 // No such variant on this compiler or machine; fft_path_available says so.
