@@ -588,6 +588,52 @@ TEST_F(ParamTest, StaleEffectRefIsRefused) {
   EXPECT_EQ(hostsim::fault_count(), 2);
 }
 
+// In a frame, a layer parameter shows in the frame's pixel format, through checkout_param
+// and through checkout_layer / checkout_layer_pixels alike; ids never checked out are refused.
+TEST_F(ParamTest, LayerFollowsTheFramesPixelFormat) {
+  auto layer = std::make_shared<World>(PF_PixelFormat_ARGB32, 3, 2);
+  layer->write(2, 1, {255, 51, 0, 255});
+  fx.set_layer(5, layer);
+  script = [](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef**, void* extra) -> PF_Err {
+    if (cmd == PF_Cmd_SMART_PRE_RENDER) {
+      auto* pre = static_cast<PF_PreRenderExtra*>(extra);
+      PF_CheckoutResult r{};
+      PF_Err err =
+          pre->cb->checkout_layer(in->effect_ref, 0, 0, &pre->input->output_request, 0, 1, 30, &r);
+      if (!err)
+        err = pre->cb->checkout_layer(in->effect_ref, 5, 1, &pre->input->output_request, 0, 1, 30,
+                                      &r);
+      return err;
+    }
+    if (cmd != PF_Cmd_SMART_RENDER) return PF_Err_NONE;
+    auto* sr = static_cast<PF_SmartRenderExtra*>(extra);
+    PF_ParamDef d{};
+    PF_Err err = in->inter.checkout_param(in->effect_ref, 5, 0, 1, 30, &d);
+    const PF_WorldSuite2* ws = nullptr;
+    in->pica_basicP->AcquireSuite("PF World Suite", 2, reinterpret_cast<const void**>(&ws));
+    PF_PixelFormat f = 0;
+    if (!err) err = ws->PF_GetPixelFormat(&d.u.ld, &f);
+    in->pica_basicP->ReleaseSuite("PF World Suite", 2);
+    if (!err && f != PF_PixelFormat_ARGB128) err = 1001;
+    const auto* row1 = reinterpret_cast<const PF_PixelFloat*>(
+        static_cast<const uint8_t*>(d.u.ld.data) + d.u.ld.rowbytes);
+    if (!err && (row1[2].red != 0.2f || row1[2].alpha != 1.0f)) err = 1002;
+    PF_EffectWorld* w = nullptr;
+    if (!err) err = sr->cb->checkout_layer_pixels(in->effect_ref, 1, &w);
+    if (!err && (!w || w->data != d.u.ld.data)) err = 1003;  // the same converted world
+    if (!err && sr->cb->checkout_layer_pixels(in->effect_ref, 7, &w) != PF_Err_BAD_CALLBACK_PARAM)
+      err = 1004;
+    return err;
+  };
+  World in(PF_PixelFormat_ARGB128, 3, 2), out(PF_PixelFormat_ARGB128, 3, 2);
+  const hostsim::FrameResult r = fx.render_frame(hostsim::frame_request(in, out));
+  EXPECT_EQ(r.err, PF_Err_NONE);
+  ASSERT_EQ(r.checkouts.size(), 2u);
+  EXPECT_EQ(r.checkouts[1].result.max_result_rect.right, 3);
+  EXPECT_EQ(hostsim::fault_count(), 1);  // the id never checked out
+  EXPECT_EQ(hostsim::outstanding_suites(), 0);
+}
+
 TEST_F(ParamTest, CheckoutFailureByIndex) {
   hostsim::inject_failure({"checkout_param:3", 1, PF_Interrupt_CANCEL});
   hostsim::Command c = fx.prepare(PF_Cmd_UPDATE_PARAMS_UI);
