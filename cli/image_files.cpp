@@ -391,6 +391,17 @@ void from_host(const Pixel* src, size_t count, int color_channels, bool alpha, T
   }
 }
 
+// The closest sample type a format can store when it cannot store the one asked for: PNG
+// keeps float renders in 16 bits rather than the 8 a plain conversion would give, OpenEXR
+// keeps 16-bit integer renders in float (half would lose low bits).
+FileSampleType writable_sample_type(const std::string& format, FileSampleType wanted) {
+  const bool is_float = wanted == FileSampleType::kHalf || wanted == FileSampleType::kFloat;
+  if (format == "png" && is_float) return FileSampleType::kUint16;
+  if (format == "openexr" && wanted == FileSampleType::kUint8) return FileSampleType::kHalf;
+  if (format == "openexr" && wanted == FileSampleType::kUint16) return FileSampleType::kFloat;
+  return wanted;
+}
+
 }  // namespace
 
 void write_image_file(const std::string& path, const HostImage& image, const FileLayout& layout,
@@ -404,7 +415,8 @@ void write_image_file(const std::string& path, const HostImage& image, const Fil
   const int color_channels = std::clamp(layout.color_channels, 1, 3);
   const int nch = color_channels + (alpha ? 1 : 0);
 
-  OIIO::ImageSpec spec(image.width, image.height, nch, type_desc_of(sample_type));
+  OIIO::ImageSpec spec(image.width, image.height, nch,
+                       type_desc_of(writable_sample_type(out->format_name(), sample_type)));
   spec.channelnames.clear();
   static const char* const kColorNames[3][3] = {{"Y"}, {"R", "G"}, {"R", "G", "B"}};
   for (int c = 0; c < color_channels; ++c) {

@@ -46,7 +46,7 @@ double ProgressDisplay::frame_fraction(int32_t current, int32_t total) {
 
 void ProgressDisplay::frame_started(int frame) {
   std::lock_guard<std::mutex> lock(mutex_);
-  active_[frame] = 0.0;
+  active_[frame] = FrameState{};
   draw_locked(false);
 }
 
@@ -54,7 +54,9 @@ void ProgressDisplay::frame_progress(int frame, int32_t current, int32_t total) 
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = active_.find(frame);
   if (it == active_.end()) return;
-  it->second = std::max(it->second, frame_fraction(current, total));
+  it->second.fraction = std::max(it->second.fraction, frame_fraction(current, total));
+  it->second.current = current;
+  it->second.total = total;
   draw_locked(false);
 }
 
@@ -104,16 +106,24 @@ void ProgressDisplay::draw_locked(bool force) {
   last_draw_ = now;
 
   double in_flight = 0;
-  for (const auto& [frame, fraction] : active_) in_flight += fraction;
+  for (const auto& [frame, state] : active_) in_flight += state.fraction;
   const double overall = std::min(1.0, (finished_ + in_flight) / frame_count_);
 
   std::string line = "veilmora " + bar(overall, 24) + " " + percent(overall);
-  if (frame_count_ > 1) {
+  if (frame_count_ == 1) {
+    // One picture: its tiles, against the module's estimate (which the count may pass).
+    for (const auto& [frame, state] : active_) {
+      if (state.total > 0) {
+        line += "  tile " + std::to_string(state.current) + " of " +
+                (state.current > state.total ? "more than " : "") + std::to_string(state.total);
+      }
+    }
+  } else {
     line += "  " + std::to_string(finished_) + "/" + std::to_string(frame_count_) + " frames";
-  }
-  for (const auto& [frame, fraction] : active_) {
-    line += (frame_count_ > 1 ? "  frame " + std::to_string(frame) + " " : "  ") +
-            bar(fraction, 10) + " " + percent(fraction);
+    for (const auto& [frame, state] : active_) {
+      line += "  frame " + std::to_string(frame) + " " + bar(state.fraction, 10) + " " +
+              percent(state.fraction);
+    }
   }
   const size_t width = static_cast<size_t>(terminal_width() - 1);
   if (line.size() > width) line.resize(width);

@@ -41,7 +41,12 @@ class ProgressDisplay {
   const int frame_count_;
   const bool enabled_;
   int finished_ = 0;
-  std::map<int, double> active_;  // frame -> fraction
+  struct FrameState {
+    double fraction = 0.0;
+    int32_t current = 0;  // the module's latest count and total
+    int32_t total = 0;
+  };
+  std::map<int, FrameState> active_;
   std::chrono::steady_clock::time_point last_draw_{};
   bool drawn_ = false;
 };
