@@ -2,7 +2,6 @@
 // that target function by function (the pragma below), so the library still runs on any
 // x86-64; fft_2d calls it only when the processor has both extensions.
 #include <cstdint>
-#include <cstdlib>
 
 #include "fft/fft_kernels.h"
 

@@ -5,7 +5,6 @@
 #endif
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "fft/fft_kernels.h"
 
