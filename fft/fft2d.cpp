@@ -1,14 +1,18 @@
-// The two-dimensional complex FFT: a row-column transform, radix-4 decimation in time over
-// bit-reversed input, with twiddles kept in the caller's table and no storage of its own.
+// fft_2d and swap_quadrants: the table and work-array rules, and the choice of the
+// instruction-set variant that does the transform (the algorithm is in fft_passes.inc).
 //
 // Table layout. For every power of two s from 1 to D/2 (D the larger side of the largest
 // plane seen so far) the s complex values exp(+i pi j / s), j = 0..s-1, are stored from
 // complex index s on, i.e. doubles 2s .. 4s-1 of fft_table. Those are exactly the twiddles
 // of the step that merges transforms of length s into one of length 2s, and they do not
-// depend on the total length, so a table built for a large plane serves every smaller one.
-// The whole table takes doubles 2 .. 2D-1. fft_work[0] holds D/2 (the quarter-wave size
-// the table stands for); no table is built for D <= 4, where the butterflies need only +-1
-// and +-i. The negative exponent uses the conjugates.
+// depend on the total length, so a table built for a large plane serves every smaller one,
+// and vector passes read them with plain contiguous loads. The table takes doubles 2 ..
+// 2D-1 of the D/2 + 2D the render allocates. The negative exponent uses the conjugates.
+//
+// fft_work[0] holds D/2, the size the table stands for, so a table is built when a plane
+// has max(2m, 2n) > 4 fft_work[0]; fft_work[1] is set to 1 at every build. No table is built
+// for D <= 4, where the butterflies need only +-1 and +-i. The bit reversals are done by
+// block transposes and need no index lists, so entries 2 and up are left alone.
 #include "fft/fft2d.h"
 
 #include <cmath>

@@ -216,6 +216,56 @@ TEST(Fft2d, LargeSquaresSpotChecksAndRoundTripOnEveryPath) {
   }
 }
 
+// Rows evenly spaced in one block that starts 0, 16, 32 or 48 bytes into a cache line, as a
+// plain allocator hands them out: the vector paths split their columns around the line
+// boundaries. 512 x 128 is big enough for whole-plane passes besides the in-cache ones.
+TEST(Fft2d, EveryCacheLineOffsetOnEveryPath) {
+  const int32_t m = 512, n = 128;
+  const auto input = Plane(m, n, 77, 0, false).values();
+  const std::pair<int32_t, int32_t> bins[] = {{0, 0}, {1, 127}, {300, 5}, {511, 64}};
+  std::vector<cld> want;
+  for (auto [k1, k2] : bins) {
+    cld acc = 0;
+    for (int32_t j1 = 0; j1 < m; ++j1)
+      for (int32_t j2 = 0; j2 < n; ++j2)
+        acc += input[j1 * n + j2] *
+               unit_root(int64_t{j1} * k1 * n + int64_t{j2} * k2 * m, int64_t{m} * n, -1);
+    want.push_back(acc);
+  }
+  std::vector<double> store(2 * m * n + 16);
+  for (FftPath path : paths()) {
+    for (int32_t offset = 0; offset < 4; ++offset) {
+      SCOPED_TRACE(testing::Message()
+                   << "offset " << 16 * offset << " path " << static_cast<int>(path));
+      const auto line = reinterpret_cast<uintptr_t>(store.data());
+      double* base = store.data() + ((64 - line % 64) % 64) / 8 + 2 * offset;
+      std::vector<double*> rows(m);
+      for (int32_t r = 0; r < m; ++r) {
+        rows[r] = base + 2 * static_cast<size_t>(n) * r;
+        for (int32_t c = 0; c < n; ++c) {
+          rows[r][2 * c] = static_cast<double>(input[r * n + c].real());
+          rows[r][2 * c + 1] = static_cast<double>(input[r * n + c].imag());
+        }
+      }
+      Work w(m);
+      fft_2d_on(path, m, 2 * n, -1, rows.data(), w.work.data(), w.table.data());
+      for (size_t b = 0; b < std::size(bins); ++b) {
+        const auto [k1, k2] = bins[b];
+        EXPECT_LE(std::abs(cld(rows[k1][2 * k2], rows[k1][2 * k2 + 1]) - want[b]), 1e-11)
+            << k1 << ", " << k2;
+      }
+      fft_2d_on(path, m, 2 * n, 1, rows.data(), w.work.data(), w.table.data());
+      long double worst = 0;
+      for (int32_t r = 0; r < m; ++r)
+        for (int32_t c = 0; c < n; ++c)
+          worst = std::max(worst, std::abs(cld(rows[r][2 * c], rows[r][2 * c + 1]) /
+                                               static_cast<long double>(m * n) -
+                                           input[r * n + c]));
+      EXPECT_LE(worst, 1e-14);
+    }
+  }
+}
+
 TEST(Fft2d, TableBuiltOnceAndOnlyForLargerSizes) {
   Work w(256);
   {
