@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "fft/fft_kernels.h"
+#include "fft/portable_math.h"
 
 namespace {
 
@@ -26,18 +27,20 @@ void build_table(int32_t d, int32_t* fft_work, double* fft_table) {
   fft_work[0] = d / 2;
   fft_work[1] = 1;
   if (d <= 4) return;
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = 3.14159265358979323846;
   for (int32_t s = 1; s <= d / 2; s *= 2) {
     for (int32_t j = 0; j < s; ++j) {
-      // Reduce to the first octant so every entry is as accurate as cos and sin allow.
+      // Reduce to the first octant so every entry is as accurate as cos and sin allow. The
+      // portable sin and cos give the same table on every platform, so the module's
+      // transforms round alike on Linux and Windows.
       const int32_t jj = 2 * j <= s ? j : s - j;  // angle pi*jj/s in [0, pi/2]
       double c, sn;
       if (4 * jj <= s) {
-        c = std::cos(pi * jj / s);
-        sn = std::sin(pi * jj / s);
+        c = portable_cos(pi * jj / s);
+        sn = portable_sin(pi * jj / s);
       } else {
-        c = std::sin(pi * (s - 2 * jj) / (2.0 * s));
-        sn = std::cos(pi * (s - 2 * jj) / (2.0 * s));
+        c = portable_sin(pi * (s - 2 * jj) / (2.0 * s));
+        sn = portable_cos(pi * (s - 2 * jj) / (2.0 * s));
       }
       if (jj != j) c = -c;  // angle pi - t
       fft_table[2 * (s + j)] = c;
@@ -45,6 +48,9 @@ void build_table(int32_t d, int32_t* fft_work, double* fft_table) {
     }
   }
 }
+
+// A power of two small enough that no index of the transform or its table overflows.
+bool usable_size(int32_t v) { return v > 0 && v <= (int32_t{1} << 26) && (v & (v - 1)) == 0; }
 
 }  // namespace
 
@@ -87,9 +93,15 @@ void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double*
 
 void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                int32_t* fft_work, double* fft_table) {
+  // There is no way to report a bad call, and every index below assumes powers of two: a
+  // plane of any other shape, or missing arrays, is left exactly as it was rather than
+  // read and written past its rows.
   const int32_t n = row_doubles / 2;
+  if (!usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || rows == nullptr ||
+      fft_work == nullptr || fft_table == nullptr)
+    return;
   const int32_t d = m > n ? m : n;
-  if (2 * d > 4 * fft_work[0]) build_table(d, fft_work, fft_table);
+  if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
   fft_transform_on(path, m, n, sign >= 0, rows, fft_table);
 }
 
@@ -99,6 +111,7 @@ void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t
 }
 
 void swap_quadrants(double** rows, int32_t n) {
+  if (rows == nullptr) return;
   const int32_t h = n / 2;
   for (int32_t r = 0; r < h; ++r) {
     double* top = rows[r];

@@ -310,6 +310,24 @@ TEST(Fft2d, TableBuiltOnceAndOnlyForLargerSizes) {
   EXPECT_TRUE(w.guards_intact());
 }
 
+// Shapes the transform cannot do leave the plane and both arrays untouched.
+TEST(Fft2d, ShapesThatAreNotPowersOfTwoAreLeftAlone) {
+  for (auto [m, row_doubles] : {std::pair{6, 16}, std::pair{8, 12}, std::pair{8, 15},
+                                std::pair{0, 16}, std::pair{-4, 16}, std::pair{4, -8}}) {
+    SCOPED_TRACE(testing::Message() << m << " rows of " << row_doubles << " doubles");
+    Plane p(8, 8, 11);
+    const auto before = p.values();
+    Work w(8);
+    const auto table_before = w.table;
+    const auto work_before = w.work;
+    fft_2d(m, row_doubles, 1, p.rows.data(), w.work.data(), w.table.data());
+    EXPECT_EQ(p.values(), before);
+    EXPECT_TRUE(p.padding_intact());
+    EXPECT_EQ(w.table, table_before);
+    EXPECT_EQ(w.work, work_before);
+  }
+}
+
 TEST(SwapQuadrants, ExchangesDiagonalQuadrantsAndKeepsPadding) {
   for (int32_t n : {2, 4, 8, 64}) {
     SCOPED_TRACE(n);
