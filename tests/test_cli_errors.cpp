@@ -46,7 +46,7 @@ struct BadCase {
   std::vector<std::string> message_parts;
 };
 
-class BadInput : public ::testing::Test {
+class CliBadInput : public ::testing::Test {
  protected:
   void SetUp() override {
     good = dir / "good.png";
@@ -91,7 +91,7 @@ class BadInput : public ::testing::Test {
   std::string good, output;
 };
 
-TEST_F(BadInput, OutOfRangeValuesNameTheParameterAndItsRange) {
+TEST_F(CliBadInput, OutOfRangeValuesNameTheParameterAndItsRange) {
   const std::vector<BadCase> cases = {
       {"radius above",
        {"render", "{in}", "{out}", "--radius", "300.5"},
@@ -148,7 +148,7 @@ TEST_F(BadInput, OutOfRangeValuesNameTheParameterAndItsRange) {
   for (const BadCase& c : cases) expect_refused(c);
 }
 
-TEST_F(BadInput, BadInputFilesNameTheFileAndTheReason) {
+TEST_F(CliBadInput, BadInputFilesNameTheFileAndTheReason) {
   const std::string missing = dir / "missing.png";
   const std::string empty = dir / "empty.png";
   write_file(empty, "");
@@ -176,7 +176,7 @@ TEST_F(BadInput, BadInputFilesNameTheFileAndTheReason) {
   for (const BadCase& c : cases) expect_refused(c);
 }
 
-TEST_F(BadInput, IrisLayerProblems) {
+TEST_F(CliBadInput, IrisLayerProblems) {
   const std::string not_image = dir / "iris.png";
   write_file(not_image, "GIF89a but not really");
   const std::vector<BadCase> cases = {
@@ -196,7 +196,7 @@ TEST_F(BadInput, IrisLayerProblems) {
   for (const BadCase& c : cases) expect_refused(c);
 }
 
-TEST_F(BadInput, SequencePatternsNeedAFrameField) {
+TEST_F(CliBadInput, SequencePatternsNeedAFrameField) {
   const std::vector<BadCase> cases = {
       {"input without field",
        {"render", "{in}", dir / "out/f.####.png", "--frames", "1-2"},
@@ -218,7 +218,7 @@ TEST_F(BadInput, SequencePatternsNeedAFrameField) {
   for (const BadCase& c : cases) expect_refused(c);
 }
 
-TEST_F(BadInput, OutputProblems) {
+TEST_F(CliBadInput, OutputProblems) {
   const std::vector<BadCase> cases = {
       {"folder missing",
        {"render", "{in}", dir / "nowhere/out.png"},
@@ -246,7 +246,7 @@ TEST_F(BadInput, OutputProblems) {
   EXPECT_FALSE(fs::exists(locked_out));
 }
 
-TEST_F(BadInput, ModuleFailureReportsTheCodeAndMessageAndKeepsTheOutput) {
+TEST_F(CliBadInput, ModuleFailureReportsTheCodeAndMessageAndKeepsTheOutput) {
   // The host fails the render's first allocation (after the frame's pre-render record): the
   // module answers PF_Err_INTERNAL_STRUCT_DAMAGED with "Memory Error!".
   expect_refused(
@@ -256,7 +256,7 @@ TEST_F(BadInput, ModuleFailureReportsTheCodeAndMessageAndKeepsTheOutput) {
        {"PF_Err 512", "Memory Error!"}});
 }
 
-TEST_F(BadInput, MissingOrBrokenModule) {
+TEST_F(CliBadInput, MissingOrBrokenModule) {
   const std::string not_module = dir / "fake.so";
   write_file(not_module, "not a shared object");
   expect_refused({"missing module",

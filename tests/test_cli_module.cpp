@@ -9,7 +9,7 @@
 namespace cli_test {
 namespace {
 
-TEST(ModuleReports, AboutPrintsTheModulesText) {
+TEST(CliModuleReports, AboutPrintsTheModulesText) {
   RunResult r = run_cli({"about"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   // "%s, v%d.%d%d\r%s" with the maker, version 1.00 and the closing word; the carriage
@@ -17,7 +17,7 @@ TEST(ModuleReports, AboutPrintsTheModulesText) {
   EXPECT_EQ(r.out, "Orvaneworks, v1.00\nImagination!\n");
 }
 
-TEST(ModuleReports, InfoShowsThePiplAndThatSetupAgrees) {
+TEST(CliModuleReports, InfoShowsThePiplAndThatSetupAgrees) {
   RunResult r = run_cli({"info", "--plugin", VEILMORA_MODULE_PATH});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   for (const char* expected :
@@ -31,7 +31,7 @@ TEST(ModuleReports, InfoShowsThePiplAndThatSetupAgrees) {
   EXPECT_EQ(r.out.find("DIFFERS"), std::string::npos);
 }
 
-TEST(ModuleReports, ParamsListsTheElevenDeclaredParameters) {
+TEST(CliModuleReports, ParamsListsTheElevenDeclaredParameters) {
   RunResult r = run_cli({"params"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   // index -> the words its row must hold: name, type, range and default.
@@ -65,7 +65,7 @@ TEST(ModuleReports, ParamsListsTheElevenDeclaredParameters) {
   EXPECT_NE(r.out.find("host's array holds 12"), std::string::npos) << r.out;
 }
 
-TEST(Demo, WritesTheSceneAndThreeRendersAndSaysWhere) {
+TEST(CliDemo, WritesTheSceneAndThreeRendersAndSaysWhere) {
   ScratchDir dir;
   const std::string target = dir / "pictures";  // created by the command
   RunResult r = run_cli({"demo", target});
@@ -89,7 +89,7 @@ TEST(Demo, WritesTheSceneAndThreeRendersAndSaysWhere) {
   EXPECT_TRUE(fs::exists(target + "/iris-star.png"));
 }
 
-TEST(Progress, BarOnlyOnATerminalAndNeverWithQuiet) {
+TEST(CliProgress, BarOnlyOnATerminalAndNeverWithQuiet) {
   const std::string script = "/usr/bin/script";
   if (!fs::exists(script)) GTEST_SKIP() << "no script(1) to give the command a terminal";
   ScratchDir dir;

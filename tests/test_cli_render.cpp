@@ -33,9 +33,12 @@ const RoundTripCase kRoundTrips[] = {
     {"exr_float_rgb", ".exr", 3, OIIO::TypeDesc::FLOAT, 0},
 };
 
-class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+// Names the case in test listings.
+void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(RoundTrip, RadiusZeroGivesBackTheInput) {
+class CliRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(CliRoundTrip, RadiusZeroGivesBackTheInput) {
   const RoundTripCase& c = GetParam();
   ScratchDir dir;
   const std::string in_path = dir / (std::string("in") + c.extension);
@@ -72,10 +75,10 @@ TEST_P(RoundTrip, RadiusZeroGivesBackTheInput) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip, ::testing::ValuesIn(kRoundTrips),
+INSTANTIATE_TEST_SUITE_P(Formats, CliRoundTrip, ::testing::ValuesIn(kRoundTrips),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RoundTripJpeg, DecodedPixelsPassThroughAndReencodeClosely) {
+TEST(CliRoundTripJpeg, DecodedPixelsPassThroughAndReencodeClosely) {
   ScratchDir dir;
   // Smooth content, as photographs are, so re-encoding loses little.
   write_image(dir / "in.jpg", make_image(64, 48, 3, OIIO::TypeDesc::UINT8, [](int x, int y, int c) {
@@ -100,7 +103,7 @@ TEST(RoundTripJpeg, DecodedPixelsPassThroughAndReencodeClosely) {
   EXPECT_LE(max_difference(jpeg, decoded, 255.0), 6.0);
 }
 
-TEST(RoundTripDepth, AskedDepthIsRenderedAndWritten) {
+TEST(CliRoundTripDepth, AskedDepthIsRenderedAndWritten) {
   ScratchDir dir;
   write_image(dir / "in.png", make_image(16, 8, 4, OIIO::TypeDesc::UINT8, [](int x, int y, int c) {
                 return static_cast<float>((x * 16 + y * 3 + c * 50) % 256) / 255.0f;
@@ -150,7 +153,7 @@ void expect_disc(const TestImage& out, int cx, int cy, double value, double radi
   EXPECT_NEAR(out.at(cx + r + 8, cy, 3), 1.0, 1e-6);  // alpha of an opaque image stays 1
 }
 
-TEST(Blur, BrightPointSpreadsIntoDiscOfTheRadius) {
+TEST(CliBlur, BrightPointSpreadsIntoDiscOfTheRadius) {
   ScratchDir dir;
   const int size = 65, c = 32;
   write_image(dir / "dot.exr",
@@ -170,7 +173,7 @@ TEST(Blur, BrightPointSpreadsIntoDiscOfTheRadius) {
   expect_disc(read_image(dir / "half.exr"), c, c, 1000.0, 10.0);
 }
 
-TEST(Blur, PolygonIrisHasCornersWherePhaseSaysAndSidesInside) {
+TEST(CliBlur, PolygonIrisHasCornersWherePhaseSaysAndSidesInside) {
   ScratchDir dir;
   const int size = 65, c = 32;
   write_image(dir / "dot.exr",
@@ -197,7 +200,48 @@ TEST(Blur, PolygonIrisHasCornersWherePhaseSaysAndSidesInside) {
   EXPECT_NEAR(turned.at(c + 9, c, 0), 0.0, 1e-4);
 }
 
-TEST(Sequence, JobsDoNotChangeTheFrames) {
+TEST(CliBlur, IrisLayerShapesTheBlur) {
+  ScratchDir dir;
+  const int size = 65, c = 32;
+  write_image(dir / "dot.exr",
+              make_image(size, size, 4, OIIO::TypeDesc::FLOAT, [&](int x, int y, int ch) {
+                if (ch == 3) return 1.0f;
+                return x == c && y == c ? 1000.0f : 0.0f;
+              }));
+  // A white bar 21 x 3: its long side spans the iris diameter, so a point becomes a
+  // horizontal streak 20 pixels long and about 3 high.
+  write_image(dir / "bar.png",
+              make_image(21, 3, 4, OIIO::TypeDesc::UINT8, [](int, int, int) { return 1.0f; }));
+  RunResult r = run_cli({"render", dir / "dot.exr", dir / "out.exr", "--radius", "10", "--weight",
+                         "0", "--shape", "layer", "--iris-layer", dir / "bar.png", "--quiet"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const TestImage out = read_image(dir / "out.exr");
+  EXPECT_GT(out.at(c + 8, c, 0), 1.0);
+  EXPECT_GT(out.at(c - 8, c, 0), 1.0);
+  EXPECT_NEAR(out.at(c, c + 5, 0), 0.0, 1e-4);
+  EXPECT_NEAR(out.at(c, c - 5, 0), 0.0, 1e-4);
+}
+
+TEST(CliBlur, OutsideRuleDecidesWhatLiesBeyondTheBorder) {
+  // A bright first column: Edge repeats it for every pixel beyond the left border, Mirror
+  // only for the first one beyond (-1 -> 0, -2 -> 1, ...), so at the border Edge gathers
+  // far more light.
+  ScratchDir dir;
+  write_image(dir / "in.exr", make_image(64, 64, 4, OIIO::TypeDesc::FLOAT, [](int x, int, int c) {
+                return c == 3 ? 1.0f : x == 0 ? 100.0f : 0.0f;
+              }));
+  for (const char* rule : {"mirror", "edge"}) {
+    RunResult r = run_cli({"render", dir / "in.exr", dir / (std::string(rule) + ".exr"), "--radius",
+                           "8", "--weight", "0", "--outside", rule, "--quiet"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  const float mirror = read_image(dir / "mirror.exr").at(0, 32, 0);
+  const float edge = read_image(dir / "edge.exr").at(0, 32, 0);
+  EXPECT_GT(mirror, 0.0f);
+  EXPECT_GT(edge, 3.0f * mirror);
+}
+
+TEST(CliSequence, JobsDoNotChangeTheFrames) {
   ScratchDir dir;
   for (int f = 1; f <= 3; ++f) {
     char name[32];
@@ -262,7 +306,7 @@ TEST(Sequence, JobsDoNotChangeTheFrames) {
   }
 }
 
-TEST(UnusualImages, ExtremeShapesRenderAndKeepAConstantColour) {
+TEST(CliUnusualImages, ExtremeShapesRenderAndKeepAConstantColour) {
   // An opaque constant colour below the highlight threshold comes out unchanged for any
   // kernel and either outside rule: the weighted mean of one colour is that colour.
   ScratchDir dir;
@@ -288,7 +332,7 @@ TEST(UnusualImages, ExtremeShapesRenderAndKeepAConstantColour) {
   }
 }
 
-TEST(UnusualImages, SamePathAsInputAndOutputIsReadBeforeReplaced) {
+TEST(CliUnusualImages, SamePathAsInputAndOutputIsReadBeforeReplaced) {
   ScratchDir dir;
   const TestImage source = make_image(80, 60, 4, OIIO::TypeDesc::UINT8, [](int x, int y, int c) {
     return c == 3 ? 1.0f : ((x / 7 + y / 5) % 2 ? 0.9f : 0.1f);
@@ -304,7 +348,7 @@ TEST(UnusualImages, SamePathAsInputAndOutputIsReadBeforeReplaced) {
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "a_blurred.png", "b.png"}));
 }
 
-TEST(UnusualImages, NonFinitePixelsStayLocal) {
+TEST(CliUnusualImages, NonFinitePixelsStayLocal) {
   // A NaN and an infinite pixel may disturb only pixels within the blur's reach; everything
   // farther away renders as without them, and nothing comes out non-finite.
   ScratchDir dir;
