@@ -84,6 +84,12 @@ const char* const kFailableCalls[] = {
 const PF_PixelFormat kFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64,
                                    PF_PixelFormat_ARGB128};
 
+// VEILMORA_FUZZ_VERBOSE=1 prints what each input does, for reading a finding.
+bool verbose() {
+  static const bool on = std::getenv("VEILMORA_FUZZ_VERBOSE") != nullptr;
+  return on;
+}
+
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "fuzz_module: %s\n", what.c_str());
   std::fflush(stderr);
@@ -116,13 +122,16 @@ int32_t pick_int(FuzzedDataProvider& in, int32_t low, int32_t high,
 // radius that needs 1024 tiles costs a hundred times more, so only a rare input gets one.
 double pick_radius(FuzzedDataProvider& in) {
   const int kind = in.ConsumeIntegralInRange<int>(0, 255);
-  if (kind < 180) return 24.0 * in.ConsumeProbability<double>();
-  if (kind < 230) {
-    const double special[] = {0.0,  0.5,  1.0,  1e-300, 2.0, -1.0,  -1e-9,
-                              kNaN, kInf, -kInf, 1e9,   1e300, 99.99};
+  if (kind < 200) return 24.0 * in.ConsumeProbability<double>();
+  if (kind < 240) {
+    const double special[] = {0.0, 0.5, 1.0, 1e-300, 2.0, -1.0, -1e-9, kNaN, kInf, -kInf};
     return special[in.ConsumeIntegralInRange<size_t>(0, std::size(special) - 1)];
   }
-  if (kind < 254) return 150.0 * in.ConsumeProbability<double>();
+  if (kind < 252) return 150.0 * in.ConsumeProbability<double>();
+  // Tile sizes 512 and 1024 at their boundary, the top of the range and far beyond it
+  // (held at the top by the module).
+  const double rare[] = {99.99, 150.0, 150.5, 300.0, 1e9, 1e300};
+  if (kind < 254) return rare[in.ConsumeIntegralInRange<size_t>(0, std::size(rare) - 1)];
   return 300.0 * in.ConsumeProbability<double>();
 }
 
@@ -266,8 +275,7 @@ void check_books(const char* after, hostsim::Instance& fx, Books& books,
     if (!hostsim::is_live_handle(h)) {
       fail(std::string("after ") + after + ": the host holds a handle that is not live");
     }
-    if (hostsim::handle_lock_count(h) != 0 &&
-        !fired_during(books, before, "host_unlock_handle")) {
+    if (hostsim::handle_lock_count(h) != 0 && !fired_during(books, before, "host_unlock_handle")) {
       fail(std::string("after ") + after + ": global or sequence handle left locked");
     }
   }
@@ -356,8 +364,9 @@ hostsim::Failure pick_failure(FuzzedDataProvider& in) {
   // Mostly an early invocation; sometimes one deep inside a layer kernel's sampling, now and
   // then every invocation from the start.
   const int kind = in.ConsumeIntegralInRange<int>(0, 15);
-  f.k = kind == 0 ? 0 : (kind == 1 ? in.ConsumeIntegralInRange<int64_t>(1, 70000)
-                                   : in.ConsumeIntegralInRange<int64_t>(1, 12));
+  f.k = kind == 0 ? 0
+                  : (kind == 1 ? in.ConsumeIntegralInRange<int64_t>(1, 70000)
+                               : in.ConsumeIntegralInRange<int64_t>(1, 12));
   const PF_Err codes[] = {1234, PF_Interrupt_CANCEL, PF_Err_OUT_OF_MEMORY,
                           PF_Err_INTERNAL_STRUCT_DAMAGED, -1};
   f.code = in.PickValueInArray(codes);
@@ -395,18 +404,24 @@ void run_input(FuzzedDataProvider& in) {
   for (int i = 0; i < failures; ++i) {
     books.armed.push_back(pick_failure(in));
     hostsim::inject_failure(books.armed.back());
+    if (verbose()) {
+      const hostsim::Failure& f = books.armed.back();
+      std::fprintf(stderr, "failure: %s #%lld code %d%s\n", f.name.c_str(),
+                   static_cast<long long>(f.k), f.code, f.null_result ? " (null)" : "");
+    }
   }
 
   bool ok = true;
   command("global setup", *fx, books, [&] { ok = fx->global_setup().err == PF_Err_NONE; });
   if (ok) command("params setup", *fx, books, [&] { ok = fx->params_setup().err == PF_Err_NONE; });
   if (ok) {
-    command("sequence setup", *fx, books,
-            [&] { ok = fx->sequence_setup().err == PF_Err_NONE; });
+    command("sequence setup", *fx, books, [&] { ok = fx->sequence_setup().err == PF_Err_NONE; });
   }
   if (ok) command("update params UI", *fx, books, [&] { fx->update_params_ui(); });
 
-  const int frames = ok ? in.ConsumeIntegralInRange<int>(1, 3) : 0;
+  const int frames =
+      !ok ? 0
+          : (in.ConsumeIntegralInRange<int>(0, 3) == 0 ? in.ConsumeIntegralInRange<int>(2, 3) : 1);
   for (int frame = 0; frame < frames; ++frame) {
     set_parameters(in, *fx);
     fx->set_layer(kIrisLayer, make_iris_layer(in));
@@ -445,9 +460,22 @@ void run_input(FuzzedDataProvider& in) {
       return asked++ >= cancel_after ? PF_Interrupt_CANCEL : PF_Err_NONE;
     };
 
+    if (verbose()) {
+      const PF_ParamDef radius = fx->current_param(kRadius);
+      const PF_ParamDef shape = fx->current_param(kShape);
+      std::fprintf(stderr,
+                   "frame %d: %s %d x %d (rowbytes %d), output height %d, radius %g, shape %d\n",
+                   frame, hostsim::format_name(format), w, h, input.rowbytes(), out_h,
+                   radius.u.fs_d.value, shape.u.pd.value);
+    }
     hostsim::FrameResult result;
     command("frame", *fx, books, [&] { result = fx->render_frame(request); });
-    check_output(output, padding_before, result.err == PF_Err_NONE);
+    if (verbose()) {
+      std::fprintf(stderr, "  -> code %d, %zu progress reports\n", result.err,
+                   result.progress.size());
+    }
+    // A zero radius is the host's plain copy, which passes every value through unchanged.
+    check_output(output, padding_before, result.err == PF_Err_NONE && !result.progress.empty());
   }
 
   command("sequence setdown", *fx, books, [&] {
