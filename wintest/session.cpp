@@ -90,6 +90,7 @@ std::vector<RenderCase> render_cases() {
     cases.push_back({"polygon-" + tag, format, 2, 6, 30 * 65536, 2});
     cases.push_back({"layer-" + tag, format, 3, 8, 0, 1});
   }
+  cases.push_back({"wide-circle-float", PF_PixelFormat_ARGB128, 1, 8, 0, 1, 160.0});
   return cases;
 }
 
@@ -127,7 +128,6 @@ SessionResult run_session(const hostsim::Module& module) {
   note("update_params_ui", r, "");
 
   // The look of `veilmora demo`: highlights boosted and weighted so they bloom into the iris.
-  fx.set_float(kRadius, 12.0);
   fx.set_float(kWeight, 8.0);
   fx.set_float(kSpecularBrightness, 1.5);
   fx.set_int(kSpecularThreshold, 200);
@@ -140,6 +140,7 @@ SessionResult run_session(const hostsim::Module& module) {
       scene = make_scene(c.format);
       scene_format = c.format;
     }
+    fx.set_float(kRadius, c.radius);
     fx.set_int(kShape, c.shape);
     fx.set_int(kEdges, c.edges);
     fx.set_angle(kPhase, c.phase);

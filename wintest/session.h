@@ -14,7 +14,8 @@
 
 namespace wintest {
 
-// The scene and iris of `veilmora demo`, at its size: at radius 12 the blur spans two tiles.
+// The scene and iris of `veilmora demo`, at its size: at radius 12 the blur spans two tiles
+// of 512 pixels.
 constexpr int32_t kSceneWidth = 640;
 constexpr int32_t kSceneHeight = 360;
 constexpr int32_t kIrisSize = 64;
@@ -22,13 +23,15 @@ constexpr int32_t kIrisSize = 64;
 struct RenderCase {
   std::string name;  // also the stem of its file, e.g. "polygon-16bit"
   PF_PixelFormat format = PF_PixelFormat_ARGB32;
-  int32_t shape = 1;    // "Shape": 1 Circle, 2 Polygon, 3 Layer
-  int32_t edges = 8;    // "Edges"
-  PF_Fixed phase = 0;   // "Phase", 16.16 degrees
-  int32_t outside = 1;  // "Outside": 1 Mirror, 2 Edge
+  int32_t shape = 1;     // "Shape": 1 Circle, 2 Polygon, 3 Layer
+  int32_t edges = 8;     // "Edges"
+  PF_Fixed phase = 0;    // "Phase", 16.16 degrees
+  int32_t outside = 1;   // "Outside": 1 Mirror, 2 Edge
+  double radius = 12.0;  // "Radius"
 };
 
-// The three iris shapes, each in the three pixel formats.
+// The three iris shapes, each in the three pixel formats, and a radius above 150 (1024-pixel
+// tiles) in float, the format that shows the smallest difference.
 std::vector<RenderCase> render_cases();
 
 // The generated night scene and the star iris in a pixel format (deterministic).
