@@ -103,8 +103,15 @@ void check_output_folder(const std::string& path) {
   ::unlink(probe.c_str());
 }
 
-void replace_file_atomically(const std::string& path,
+void replace_file_atomically(const std::string& path_given,
                              const std::function<void(const std::string& temp_path)>& write) {
+  // Renaming over a symbolic link would replace the link; replace the file it points to.
+  std::string path = path_given;
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(path, ec))) {
+    fs::path target = fs::canonical(path, ec);
+    if (!ec) path = target.string();
+  }
   int fd = -1;
   std::string temp = make_temp_file(path, fd);
   int slot = register_temp(temp);

@@ -345,7 +345,16 @@ TEST(CliUnusualImages, SamePathAsInputAndOutputIsReadBeforeReplaced) {
   r = run_cli({"render", dir / "b.png", dir / "b.png", "--radius", "4", "--quiet"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(read_file(dir / "b.png"), read_file(dir / "a_blurred.png"));
-  EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.png", "a_blurred.png", "b.png"}));
+
+  // An output that is a symbolic link: the file it points to is replaced, the link stays.
+  write_image(dir / "c.png", source);
+  fs::create_symlink("c.png", dir.path / "link.png");
+  r = run_cli({"render", dir / "a.png", dir / "link.png", "--radius", "4", "--quiet"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(dir.path / "link.png"));
+  EXPECT_EQ(read_file(dir / "c.png"), read_file(dir / "a_blurred.png"));
+  EXPECT_EQ(dir.names(),
+            (std::vector<std::string>{"a.png", "a_blurred.png", "b.png", "c.png", "link.png"}));
 }
 
 TEST(CliUnusualImages, NonFinitePixelsStayLocal) {
