@@ -1,6 +1,12 @@
 // The tile stage: overlap-discard convolution of the input world with the iris kernel.
 // Tiles of n x n pixels start at (-p, -p) and advance by n - 2p, so the inner squares that
 // are written back abut exactly and every output pixel is written by one tile.
+//
+// What does not change from tile to tile is prepared once per render: the kernel spectrum,
+// already divided by n x n (both divisions by n of the unscaled transform pair; n is a power
+// of two, so this is exact and changes no result), the plane values of every 8-bit and
+// 16-bit colour channel value (the weighting's pow taken once per value, not per pixel), and
+// the choice between the portable and the AVX2 pixel loops (tile_kernels.h).
 #include "render/convolve_tiles.h"
 
 #include <array>
@@ -9,23 +15,12 @@
 #include <cstdint>
 
 #include "fft/fft2d.h"
+#include "render/tile_kernels.h"
 #include "render/tile_pixels.h"
 
 namespace {
 
 constexpr int32_t kMaxTile = 1024;
-
-// A blurred alpha at or below this is treated as nothing at all: the pixel is written as
-// transparent black, which also keeps an all-zero kernel from being divided by.
-constexpr double kAlphaFloor = 3e-5;
-
-struct TileGeometry {
-  int32_t n;
-  int32_t p;
-  int32_t width;
-  int32_t height;
-  bool mirror;
-};
 
 int32_t outside_index(int32_t v, int32_t size, bool mirror) {
   if (v >= 0 && v < size) return v;
@@ -33,111 +28,40 @@ int32_t outside_index(int32_t v, int32_t size, bool mirror) {
   return v < 0 ? 0 : size - 1;
 }
 
-// Fills the two work planes with the tile whose top-left source pixel is (tx, ty).
-// Plane row i is image column tx + i.
-template <typename Pixel>
-void load_tile(const Pixel* input, int32_t input_stride, const TileGeometry& geo, int32_t tx,
-               int32_t ty, const TileLoadRule& rule, const WorkingPlanes& planes) {
-  // Source row offsets of the tile's rows, folded once per tile instead of once per pixel.
-  std::array<std::ptrdiff_t, kMaxTile> row_offset;
-  for (int32_t j = 0; j < geo.n; ++j) {
-    row_offset[j] =
-        static_cast<std::ptrdiff_t>(outside_index(ty + j, geo.height, geo.mirror)) * input_stride;
-  }
-  for (int32_t i = 0; i < geo.n; ++i) {
-    const Pixel* column = input + outside_index(tx + i, geo.width, geo.mirror);
-    double* rg = planes.rg.rows[i];
-    double* ba = planes.ba.rows[i];
-    for (int32_t j = 0; j < geo.n; ++j) {
-      const PlaneValues v = TilePixelTraits<Pixel>::load(column[row_offset[j]], rule);
-      rg[2 * j] = v.r;
-      rg[2 * j + 1] = v.g;
-      ba[2 * j] = v.b;
-      ba[2 * j + 1] = v.a;
-    }
-  }
-}
-
-// Forward transforms, product with the kernel spectrum, inverse transforms and the quadrant
-// swap. Each transform of the unscaled pair is followed by a division by n; the second
-// division is left to the write-back, which reads only the inner square.
-void convolve_planes(int32_t n, const WorkingPlanes& planes) {
+// Forward transforms, the product with the (pre-scaled) kernel spectrum, inverse transforms.
+// The quadrant swap is left to the write-back's indexing.
+void convolve_planes(int32_t n, const WorkingPlanes& planes, const TileKernels& kernels) {
   fft_2d(n, 2 * n, 1, planes.rg.rows, planes.fft_work, planes.fft_table);
   fft_2d(n, 2 * n, 1, planes.ba.rows, planes.fft_work, planes.fft_table);
-  // n is a power of two, so multiplying by 1/n is exactly the division by n.
-  const double inv_n = 1.0 / n;
-  for (int32_t i = 0; i < n; ++i) {
-    double* rg = planes.rg.rows[i];
-    double* ba = planes.ba.rows[i];
-    const double* k = planes.kernel.rows[i];
-    for (int32_t j = 0; j < 2 * n; j += 2) {
-      const double c = k[j];
-      const double d = k[j + 1];
-      const double rg_re = rg[j] * inv_n;
-      const double rg_im = rg[j + 1] * inv_n;
-      const double ba_re = ba[j] * inv_n;
-      const double ba_im = ba[j + 1] * inv_n;
-      rg[j] = rg_re * c - rg_im * d;
-      rg[j + 1] = rg_re * d + rg_im * c;
-      ba[j] = ba_re * c - ba_im * d;
-      ba[j + 1] = ba_re * d + ba_im * c;
-    }
-  }
+  kernels.multiply(n, planes);
   fft_2d(n, 2 * n, -1, planes.rg.rows, planes.fft_work, planes.fft_table);
   fft_2d(n, 2 * n, -1, planes.ba.rows, planes.fft_work, planes.fft_table);
-  swap_quadrants(planes.rg.rows, n);
-  swap_quadrants(planes.ba.rows, n);
-}
-
-// Writes the part of the tile's inner square that lies inside the image: normalises by the
-// blurred alpha, undoes the weighting and converts to the output format.
-template <typename Pixel>
-void write_tile(Pixel* output, int32_t output_stride, const TileGeometry& geo, int32_t tx,
-                int32_t ty, double kernel_sum, const TileLoadRule& rule,
-                const WorkingPlanes& planes) {
-  using Traits = TilePixelTraits<Pixel>;
-  const int32_t i_begin = geo.p > -tx ? geo.p : -tx;
-  const int32_t i_end = geo.n - geo.p < geo.width - tx ? geo.n - geo.p : geo.width - tx;
-  const int32_t j_begin = geo.p > -ty ? geo.p : -ty;
-  const int32_t j_end = geo.n - geo.p < geo.height - ty ? geo.n - geo.p : geo.height - ty;
-  const double inv_n = 1.0 / geo.n;
-  for (int32_t i = i_begin; i < i_end; ++i) {
-    const double* rg = planes.rg.rows[i];
-    const double* ba = planes.ba.rows[i];
-    Pixel* column = output + (tx + i);
-    for (int32_t j = j_begin; j < j_end; ++j) {
-      Pixel& out = column[static_cast<std::ptrdiff_t>(ty + j) * output_stride];
-      const double a = ba[2 * j + 1] * inv_n;
-      if (a <= kAlphaFloor) {
-        out = Pixel{};
-        continue;
-      }
-      const double f = a / Traits::kAlphaFullScale;
-      double r = rg[2 * j] * inv_n / f;
-      double g = rg[2 * j + 1] * inv_n / f;
-      double b = ba[2 * j] * inv_n / f;
-      if (rule.weighted) {
-        r = rule.inverse_log_weight * std::log(r);
-        g = rule.inverse_log_weight * std::log(g);
-        b = rule.inverse_log_weight * std::log(b);
-      }
-      out = Traits::store(r, g, b, a / kernel_sum, rule);
-    }
-  }
 }
 
 template <typename Pixel>
-PF_Err walk_tiles(const Pixel* input, Pixel* output, const RenderRecord& rec,
-                  const TileGeometry& geo, const WorkingPlanes& planes, double kernel_sum,
-                  const TileLoadRule& rule, int32_t& progress_count, int32_t progress_total,
-                  const TileHost& host) {
+PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool mirror,
+                  const WorkingPlanes& planes, const TileKernels& kernels,
+                  void (*load)(const Pixel*, const TilePlan&, const TileSource&,
+                               const WorkingPlanes&),
+                  void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&),
+                  int32_t& progress_count, int32_t progress_total, const TileHost& host) {
   PF_Err err = PF_Err_NONE;
-  const int32_t step = geo.n - 2 * geo.p;
-  for (int32_t ty = -geo.p; ty < geo.height; ty += step) {
-    for (int32_t tx = -geo.p; tx < geo.width; tx += step) {
-      load_tile(input, rec.input_stride, geo, tx, ty, rule, planes);
-      convolve_planes(geo.n, planes);
-      write_tile(output, rec.output_stride, geo, tx, ty, kernel_sum, rule, planes);
+  const int32_t n = plan.n;
+  const int32_t step = n - 2 * plan.p;
+  std::array<int32_t, kMaxTile> column;
+  std::array<std::ptrdiff_t, kMaxTile> row_offset;
+  const TileSource source{column.data(), row_offset.data()};
+  for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
+    // Source rows of this row of tiles, folded once instead of once per pixel.
+    for (int32_t j = 0; j < n; ++j) {
+      row_offset[j] = static_cast<std::ptrdiff_t>(outside_index(ty + j, plan.height, mirror)) *
+                      plan.input_stride;
+    }
+    for (int32_t tx = -plan.p; tx < plan.width; tx += step) {
+      for (int32_t i = 0; i < n; ++i) column[i] = outside_index(tx + i, plan.width, mirror);
+      load(input, plan, source, planes);
+      convolve_planes(n, planes, kernels);
+      write(output, plan, tx, ty, planes);
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
       // always complete.
       ++progress_count;
@@ -174,11 +98,32 @@ bool image_usable(const RenderRecord& rec) {
   }
 }
 
+// Both divisions by n of the unscaled transform pair, applied to the spectrum once.
+void scale_kernel(int32_t n, const ComplexPlane& kernel) {
+  const double scale = 1.0 / (static_cast<double>(n) * n);
+  for (int32_t i = 0; i < n; ++i) {
+    double* row = kernel.rows[i];
+    for (int32_t j = 0; j < 2 * n; ++j) row[j] *= scale;
+  }
+}
+
 }  // namespace
 
-PF_Err convolve_tiles(const RenderRecord& rec, int32_t n, int32_t p, const WorkingPlanes& planes,
-                      double kernel_sum, int32_t& progress_count, int32_t progress_total,
-                      const TileHost& host, PF_Err pending_err) {
+bool tile_path_available(TilePath path) {
+  return path == TilePath::portable || weight_math_avx2_available();
+}
+
+TilePath tile_best_path() {
+  return tile_path_available(TilePath::avx2) ? TilePath::avx2 : TilePath::portable;
+}
+
+TileKernels tile_kernels(TilePath path) {
+  return path == TilePath::avx2 ? tile_kernels_avx2() : tile_kernels_portable();
+}
+
+PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int32_t p,
+                         const WorkingPlanes& planes, double kernel_sum, int32_t& progress_count,
+                         int32_t progress_total, const TileHost& host, PF_Err pending_err) {
   if (pending_err != PF_Err_NONE) return pending_err;
   // A weight base below 1 (or not a number) would turn the weighting and the float cap
   // upside down; the tile geometry must leave a positive step.
@@ -192,8 +137,17 @@ PF_Err convolve_tiles(const RenderRecord& rec, int32_t n, int32_t p, const Worki
 
   // The kernel spectrum, unscaled; this first transform of the render builds the table.
   fft_2d(n, 2 * n, 1, planes.kernel.rows, planes.fft_work, planes.fft_table);
+  scale_kernel(n, planes.kernel);
 
-  TileLoadRule rule{};
+  TilePlan plan{};
+  plan.n = n;
+  plan.p = p;
+  plan.width = rec.width;
+  plan.height = rec.height;
+  plan.input_stride = rec.input_stride;
+  plan.output_stride = rec.output_stride;
+  plan.kernel_sum = kernel_sum;
+  TileLoadRule& rule = plan.rule;
   rule.gain = rec.specular_brightness;
   rule.threshold = rec.specular_threshold;
   rule.weight_base = rec.weight_base;
@@ -202,17 +156,41 @@ PF_Err convolve_tiles(const RenderRecord& rec, int32_t n, int32_t p, const Worki
   rule.inverse_log_weight = 1.0 / std::log(rec.weight_base);
   // Bounds the weighting's exponent 255 x v x ln M by 255 x 0.12890625.
   rule.float_cap = 0.12890625 * rule.inverse_log_weight;
+  plan.weight = weight_base_of(rec.weight_base);
 
-  TileGeometry geo{n, p, rec.width, rec.height, rec.outside_mode == kOutsideMirror};
+  // The vector loops take four plane rows at a time.
+  const TileKernels kernels = tile_kernels(n >= 4 ? path : TilePath::portable);
+  const bool mirror = rec.outside_mode == kOutsideMirror;
   switch (rec.pixel_format) {
-    case kPixelFormat8:
-      return walk_tiles(rec.input_pixels8, rec.output_pixels8, rec, geo, planes, kernel_sum, rule,
-                        progress_count, progress_total, host);
+    case kPixelFormat8: {
+      std::array<double, 256> colour8;
+      for (int32_t c = 0; c < 256; ++c) {
+        colour8[c] = TilePixelTraits<PF_Pixel8>::colour(static_cast<uint8_t>(c), rule);
+      }
+      plan.colour8 = colour8.data();
+      return walk_tiles(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes, kernels,
+                        kernels.load8, kernels.write8, progress_count, progress_total, host);
+    }
     case kPixelFormat16:
-      return walk_tiles(rec.input_pixels16, rec.output_pixels16, rec, geo, planes, kernel_sum, rule,
-                        progress_count, progress_total, host);
+      if (planes.colour_table != nullptr) {
+        for (int32_t c = 0; c < kColour16Entries; ++c) {
+          planes.colour_table[c] =
+              TilePixelTraits<PF_Pixel16>::colour(static_cast<uint16_t>(c), rule);
+        }
+        plan.colour16 = planes.colour_table;
+      }
+      return walk_tiles(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes, kernels,
+                        kernels.load16, kernels.write16, progress_count, progress_total, host);
     default:
-      return walk_tiles(rec.input_pixels_float, rec.output_pixels_float, rec, geo, planes,
-                        kernel_sum, rule, progress_count, progress_total, host);
+      return walk_tiles(rec.input_pixels_float, rec.output_pixels_float, plan, mirror, planes,
+                        kernels, kernels.load_float, kernels.write_float, progress_count,
+                        progress_total, host);
   }
+}
+
+PF_Err convolve_tiles(const RenderRecord& rec, int32_t n, int32_t p, const WorkingPlanes& planes,
+                      double kernel_sum, int32_t& progress_count, int32_t progress_total,
+                      const TileHost& host, PF_Err pending_err) {
+  return convolve_tiles_on(tile_best_path(), rec, n, p, planes, kernel_sum, progress_count,
+                           progress_total, host, pending_err);
 }

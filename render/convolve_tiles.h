@@ -19,7 +19,9 @@ struct TileHost {
 };
 
 // Runs the whole tile walk for tile size n and margin p over rec's W x H image. The kernel
-// plane holds the untransformed kernel whose values sum to kernel_sum. progress_count is
+// plane holds the untransformed kernel whose values sum to kernel_sum; afterwards it holds
+// the kernel spectrum divided by n x n. For a 16-bit image, planes.colour_table (when
+// given) is filled with the plane value of every channel value. progress_count is
 // advanced once per tile. Returns pending_err if it was non-zero (then nothing is walked),
 // else the first non-zero progress result, else 0. Every output pixel is written even after
 // a progress error. Arguments that cannot describe a walk (n not a power of two up to 1024,

@@ -57,6 +57,9 @@ struct WorkingPlanes {
   ComplexPlane kernel;  // the iris kernel, then its spectrum
   int32_t* fft_work;    // entry 0 set to 0 before the first transform
   double* fft_table;    // n / 2 + 2n doubles
+  // 16-bit renders: colour_table_entries() doubles for the plane value of every colour
+  // channel value, filled once per render by the tile stage. Null: computed per pixel.
+  double* colour_table = nullptr;
 };
 
 // Sizes of the transform work arrays for tile size n.
@@ -66,3 +69,10 @@ inline int32_t fft_work_entries(int32_t n) {
   return 2 + root;
 }
 inline int32_t fft_table_entries(int32_t n) { return n / 2 + 2 * n; }
+
+// The 16-bit colour table covers the channel values 0..32768. The 8-bit one (256 values)
+// is small enough for the tile stage's own stack; float has none.
+constexpr int32_t kColour16Entries = 32769;
+inline int32_t colour_table_entries(int8_t pixel_format) {
+  return pixel_format == kPixelFormat16 ? kColour16Entries : 0;
+}

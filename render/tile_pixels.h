@@ -33,7 +33,7 @@ template <>
 struct TilePixelTraits<PF_Pixel8> {
   static constexpr double kAlphaFullScale = 255.0;
 
-  // A future table of 256 entries per channel value can replace this call unchanged.
+  // The tile stage tabulates this for the 256 channel values once per render.
   static double colour(uint8_t c, const TileLoadRule& rule) {
     const double v = c >= rule.threshold ? c * rule.gain : static_cast<double>(c);
     return rule.weighted ? std::pow(rule.weight_base, v) : v;
@@ -58,7 +58,7 @@ template <>
 struct TilePixelTraits<PF_Pixel16> {
   static constexpr double kAlphaFullScale = 256.0;
 
-  // A future table of 32769 entries can replace this call unchanged.
+  // The tile stage tabulates this for 0..32768 once per render when it has the memory.
   static double colour(uint16_t c, const TileLoadRule& rule) {
     const double v = c >= 128 * rule.threshold ? c * rule.gain / 128.0 : c / 128.0;
     return rule.weighted ? std::pow(rule.weight_base, v) : v;

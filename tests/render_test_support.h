@@ -17,15 +17,18 @@ struct TestPlanes {
         ba(rg.size()),
         kernel(rg.size()),
         work(fft_work_entries(size), 0),
-        table(fft_table_entries(size), 0.0) {
+        table(fft_table_entries(size), 0.0),
+        colour(kColour16Entries, -1.0) {
     for (int32_t r = 0; r < n; ++r) {
       rg_rows.push_back(rg.data() + 2 * static_cast<size_t>(n) * r);
       ba_rows.push_back(ba.data() + 2 * static_cast<size_t>(n) * r);
       kernel_rows.push_back(kernel.data() + 2 * static_cast<size_t>(n) * r);
     }
   }
-  WorkingPlanes planes() {
-    return {{rg_rows.data()}, {ba_rows.data()}, {kernel_rows.data()}, work.data(), table.data()};
+  // With or without the 16-bit colour table, as a driver may hand it over or not.
+  WorkingPlanes planes(bool with_colour_table = true) {
+    return {{rg_rows.data()}, {ba_rows.data()}, {kernel_rows.data()},
+            work.data(),      table.data(),     with_colour_table ? colour.data() : nullptr};
   }
   // Real part of kernel element [a][b].
   double& kernel_at(int32_t a, int32_t b) { return kernel[2 * (static_cast<size_t>(a) * n + b)]; }
@@ -37,6 +40,7 @@ struct TestPlanes {
   std::vector<double> rg, ba, kernel;
   std::vector<int32_t> work;
   std::vector<double> table;
+  std::vector<double> colour;
   std::vector<double*> rg_rows, ba_rows, kernel_rows;
 };
 

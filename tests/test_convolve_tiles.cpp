@@ -1,6 +1,7 @@
 // Tests of the tile stage: the whole tile walk against a direct spatial convolution written
-// from the per-pixel definition, plus worked-out values for the boost, weighting, cap,
-// normalisation and progress rules.
+// from the per-pixel definition (on both builds of the pixel loops, with and without the
+// 16-bit colour table), plus worked-out values for the boost, weighting, cap, normalisation
+// and progress rules.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "render/convolve_tiles.h"
 #include "render/render_record.h"
+#include "render/tile_kernels.h"
 #include "tests/render_test_support.h"
 
 namespace {
@@ -31,6 +33,8 @@ struct Settings {
   int32_t threshold = 255;   // T
   double weight_base = 1.0;  // M
   int32_t outside = kOutsideMirror;
+  TilePath path = tile_best_path();
+  bool colour_table = true;  // hand the tile stage memory for the 16-bit colour table
 };
 
 // Sets up the record and planes as the driver would and runs the tile stage.
@@ -59,7 +63,8 @@ PF_Err run_tiles(TestImage<Pixel>& in, TestImage<Pixel>& out, const Settings& s,
     sum += t.w;
   }
   TileHost host{log.ref(), record_progress, nullptr};
-  return convolve_tiles(rec, kN, p, planes.planes(), sum, count, 1000, host, pending);
+  return convolve_tiles_on(s.path, rec, kN, p, planes.planes(s.colour_table), sum, count, 1000,
+                           host, pending);
 }
 
 // ----- The per-pixel definition, written plainly -----------------------------------------
@@ -268,11 +273,14 @@ struct Geometry {
 // both directions (tile step 256 - 2p smaller than the image).
 const Geometry kGeometries[] = {{37, 23, 5}, {300, 5, 3}, {1, 1, 4}, {270, 250, 9}};
 
-using DirectCase = std::tuple<int, int, int, bool, bool>;  // format, geometry, outside, M, K
+// format, geometry, outside, M, K, build of the pixel loops (the portable one runs without
+// the 16-bit colour table, the vector one with it)
+using DirectCase = std::tuple<int, int, int, bool, bool, TilePath>;
 
 template <typename Pixel>
 void check_direct(const DirectCase& c) {
-  const auto [format, geometry, outside, weighted, boosted] = c;
+  const auto [format, geometry, outside, weighted, boosted, path] = c;
+  if (!tile_path_available(path)) GTEST_SKIP() << "this processor cannot run the vector loops";
   const Geometry g = kGeometries[geometry];
   std::mt19937 rng(1000 + 97 * format + 31 * geometry + 7 * outside + 3 * weighted + boosted);
   TestImage<Pixel> in(g.width, g.height, g.width + 3);
@@ -283,6 +291,8 @@ void check_direct(const DirectCase& c) {
   s.weight_base = weighted ? 1.05 : 1.0;
   s.gain = boosted ? 1.3 : 1.0;
   s.threshold = boosted ? 128 : 255;
+  s.path = path;
+  s.colour_table = path != TilePath::portable;
   const std::vector<Tap> taps = random_taps(g.p, rng);
   ProgressLog log;
   int32_t count = 0;
@@ -308,19 +318,21 @@ TEST_P(DirectConvolution, EveryPixelMatchesWithinOneStep) {
 }
 
 std::string direct_case_name(const ::testing::TestParamInfo<DirectCase>& info) {
-  const auto [format, geometry, outside, weighted, boosted] = info.param;
+  const auto [format, geometry, outside, weighted, boosted, path] = info.param;
   const Geometry g = kGeometries[geometry];
   const char* names[] = {"u8", "u16", "f32"};
   return std::string(names[format]) + "_" + std::to_string(g.width) + "x" +
          std::to_string(g.height) + (outside == kOutsideMirror ? "_mirror" : "_edge") +
-         (weighted ? "_weighted" : "_plain") + (boosted ? "_boosted" : "");
+         (weighted ? "_weighted" : "_plain") + (boosted ? "_boosted" : "") +
+         (path == TilePath::portable ? "_portable" : "_avx2");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     FormatsSizesRules, DirectConvolution,
     ::testing::Combine(::testing::Values(kPixelFormat8, kPixelFormat16, kPixelFormatFloat),
                        ::testing::Range(0, 4), ::testing::Values(kOutsideMirror, kOutsideEdge),
-                       ::testing::Bool(), ::testing::Bool()),
+                       ::testing::Bool(), ::testing::Bool(),
+                       ::testing::Values(TilePath::portable, TilePath::avx2)),
     direct_case_name);
 
 // Any outside mode other than Mirror is Edge.
@@ -538,6 +550,27 @@ TEST(TileValues, TransparentInputOrZeroKernelGivesTransparentBlack) {
   check_transparent(PF_Pixel8{255, 200, 100, 50});
   check_transparent(PF_Pixel16{32768, 200, 100, 50});
   check_transparent(PF_PixelFloat{1.0f, 0.8f, 0.4f, 0.2f});
+}
+
+// The 16-bit colour table holds, for every channel value, the plane value the per-pixel rule
+// gives: boosted from 128 x T on, then pow(M, v) with the library's pow, bit for bit.
+TEST(TileValues, ColourTableHoldsTheRuleForEvery16BitValue) {
+  for (double m : {1.0, 1.07}) {
+    SCOPED_TRACE("M = " + std::to_string(m));
+    TestImage<PF_Pixel16> in(5, 4, 5, PF_Pixel16{32768, 1, 2, 3});
+    TestImage<PF_Pixel16> out(5, 4, 5);
+    TestPlanes planes(kN);
+    Settings s{1.35, 90, m, kOutsideMirror};
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(in, out, s, {{0, 0, 1.0}}, 2, log, count, PF_Err_NONE, &planes),
+              PF_Err_NONE);
+    for (int32_t c = 0; c <= 32768; ++c) {
+      const double v = c >= 128 * 90 ? c * 1.35 / 128.0 : c / 128.0;
+      const double want = m == 1.0 ? v : std::pow(m, v);
+      ASSERT_EQ(planes.colour[c], want) << "channel value " << c;
+    }
+  }
 }
 
 // ----- Mirror rule -------------------------------------------------------------------------

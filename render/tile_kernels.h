@@ -1,0 +1,87 @@
+// The pixel loops of the tile stage (loading, the product with the kernel spectrum, the
+// write-back) in two builds: portable C++ and AVX2 + FMA. convolve_tiles.cpp picks one per
+// render; both compute the same values (the AVX2 loops differ only by the weighting's own
+// exp and log, within 2 ulp of the library's). Internal to render/ and its tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "api/effect_api.h"
+#include "render/convolve_tiles.h"
+#include "render/render_record.h"
+#include "render/tile_pixels.h"
+#include "render/weight_math.h"
+
+// What the loops need that is fixed for the whole render.
+struct TilePlan {
+  int32_t n;  // tile size
+  int32_t p;  // margin
+  int32_t width, height;
+  int32_t input_stride, output_stride;
+  TileLoadRule rule;
+  WeightBase weight;       // M, with ln M in two parts for the vector pow
+  const double* colour8;   // 8-bit: the plane value of every channel value 0..255
+  const double* colour16;  // 16-bit: the plane value of 0..32768, or null (computed per pixel)
+  double kernel_sum;       // S
+};
+
+// Where one tile reads from: plane row i holds source column column[i]; plane element j of
+// every row comes from source row offset row_offset[j] (row x stride), the outside rule
+// already applied.
+struct TileSource {
+  const int32_t* column;
+  const std::ptrdiff_t* row_offset;
+};
+
+// The loops of one build. The kernel plane holds the spectrum already divided by n x n; the
+// write-back reads the tile's result with the quadrant swap folded into its indexing.
+struct TileKernels {
+  void (*load8)(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
+                const WorkingPlanes& planes);
+  void (*load16)(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
+                 const WorkingPlanes& planes);
+  void (*load_float)(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
+                     const WorkingPlanes& planes);
+  void (*multiply)(int32_t n, const WorkingPlanes& planes);
+  void (*write8)(PF_Pixel8* output, const TilePlan& plan, int32_t tx, int32_t ty,
+                 const WorkingPlanes& planes);
+  void (*write16)(PF_Pixel16* output, const TilePlan& plan, int32_t tx, int32_t ty,
+                  const WorkingPlanes& planes);
+  void (*write_float)(PF_PixelFloat* output, const TilePlan& plan, int32_t tx, int32_t ty,
+                      const WorkingPlanes& planes);
+};
+
+enum class TilePath { portable, avx2 };
+
+// True when this machine can run the path.
+bool tile_path_available(TilePath path);
+// The best path this machine runs.
+TilePath tile_best_path();
+// The loops of a path (which must be available).
+TileKernels tile_kernels(TilePath path);
+TileKernels tile_kernels_portable();
+TileKernels tile_kernels_avx2();
+
+// The blocked loading loop of the integer formats, shared by both builds: a table lookup per
+// colour channel leaves nothing for vectors to gain.
+void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
+                        const WorkingPlanes& planes);
+void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
+                         const WorkingPlanes& planes);
+
+// The first and one-past-last inner index of a tile that lies inside an image axis of the
+// given size, for the tile origin t.
+struct InnerRange {
+  int32_t begin, end;
+};
+inline InnerRange inner_range(int32_t n, int32_t p, int32_t t, int32_t size) {
+  const int32_t begin = p > -t ? p : -t;
+  const int32_t end = n - p < size - t ? n - p : size - t;
+  return {begin, end};
+}
+
+// convolve_tiles on a given path, for the tests of both paths.
+PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int32_t p,
+                         const WorkingPlanes& planes, double kernel_sum, int32_t& progress_count,
+                         int32_t progress_total, const TileHost& host, PF_Err pending_err);

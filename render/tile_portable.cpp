@@ -1,0 +1,148 @@
+// The tile stage's pixel loops in portable C++, with the library's pow and log. They walk
+// the tile in blocks of four plane rows (four neighbouring image columns) so that, row by
+// row of the image, reads and writes of pixels stay within a few cache lines while every
+// plane row is filled or read in order.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "render/tile_kernels.h"
+
+namespace {
+
+constexpr int32_t kBlock = 4;
+
+// A blurred alpha at or below this is treated as nothing at all: the pixel is written as
+// transparent black, which also keeps an all-zero kernel from being divided by.
+constexpr double kAlphaFloor = 3e-5;
+
+// Calls visit(k, pixel, j) for every pixel of the tile, block by block: k is the plane row.
+template <typename Pixel, typename Visit>
+void for_each_source_pixel(const Pixel* input, int32_t n, const TileSource& source, Visit visit) {
+  for (int32_t i0 = 0; i0 < n; i0 += kBlock) {
+    const int32_t count = n - i0 < kBlock ? n - i0 : kBlock;
+    for (int32_t j = 0; j < n; ++j) {
+      const Pixel* row = input + source.row_offset[j];
+      for (int32_t k = 0; k < count; ++k) visit(i0 + k, row[source.column[i0 + k]], j);
+    }
+  }
+}
+
+void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const PlaneValues& v) {
+  double* rg = planes.rg.rows[i] + 2 * j;
+  double* ba = planes.ba.rows[i] + 2 * j;
+  rg[0] = v.r;
+  rg[1] = v.g;
+  ba[0] = v.b;
+  ba[1] = v.a;
+}
+
+void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
+                         const WorkingPlanes& planes) {
+  for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_PixelFloat& px, int32_t j) {
+    store_values(planes, i, j, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule));
+  });
+}
+
+void multiply_portable(int32_t n, const WorkingPlanes& planes) {
+  for (int32_t i = 0; i < n; ++i) {
+    double* rg = planes.rg.rows[i];
+    double* ba = planes.ba.rows[i];
+    const double* k = planes.kernel.rows[i];
+    for (int32_t j = 0; j < 2 * n; j += 2) {
+      const double c = k[j];
+      const double d = k[j + 1];
+      const double rg_re = rg[j], rg_im = rg[j + 1];
+      const double ba_re = ba[j], ba_im = ba[j + 1];
+      rg[j] = rg_re * c - rg_im * d;
+      rg[j + 1] = rg_re * d + rg_im * c;
+      ba[j] = ba_re * c - ba_im * d;
+      ba[j + 1] = ba_re * d + ba_im * c;
+    }
+  }
+}
+
+// The tile's inner square inside the image: normalised by the blurred alpha, the weighting
+// undone, converted. Element [i][j] of the result sits at [i + n/2][j + n/2] (mod n) of the
+// transformed planes: the quadrant swap is done by the indexing.
+template <typename Pixel>
+void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
+                    const WorkingPlanes& planes) {
+  using Traits = TilePixelTraits<Pixel>;
+  const TileLoadRule& rule = plan.rule;
+  const int32_t half = plan.n / 2, wrap = plan.n - 1;
+  const InnerRange across = inner_range(plan.n, plan.p, tx, plan.width);
+  const InnerRange down = inner_range(plan.n, plan.p, ty, plan.height);
+  for (int32_t i0 = across.begin; i0 < across.end; i0 += kBlock) {
+    const int32_t count = across.end - i0 < kBlock ? across.end - i0 : kBlock;
+    for (int32_t j = down.begin; j < down.end; ++j) {
+      const int32_t e = 2 * ((j + half) & wrap);
+      Pixel* out = output + static_cast<std::ptrdiff_t>(ty + j) * plan.output_stride + tx + i0;
+      for (int32_t k = 0; k < count; ++k) {
+        const int32_t row = (i0 + k + half) & wrap;
+        const double* rg = planes.rg.rows[row] + e;
+        const double* ba = planes.ba.rows[row] + e;
+        const double a = ba[1];
+        if (a <= kAlphaFloor) {
+          out[k] = Pixel{};
+          continue;
+        }
+        const double f = a / Traits::kAlphaFullScale;
+        double r = rg[0] / f;
+        double g = rg[1] / f;
+        double b = ba[0] / f;
+        if (rule.weighted) {
+          r = rule.inverse_log_weight * std::log(r);
+          g = rule.inverse_log_weight * std::log(g);
+          b = rule.inverse_log_weight * std::log(b);
+        }
+        out[k] = Traits::store(r, g, b, a / plan.kernel_sum, rule);
+      }
+    }
+  }
+}
+
+void write8_portable(PF_Pixel8* output, const TilePlan& plan, int32_t tx, int32_t ty,
+                     const WorkingPlanes& planes) {
+  write_portable(output, plan, tx, ty, planes);
+}
+void write16_portable(PF_Pixel16* output, const TilePlan& plan, int32_t tx, int32_t ty,
+                      const WorkingPlanes& planes) {
+  write_portable(output, plan, tx, ty, planes);
+}
+void write_float_portable(PF_PixelFloat* output, const TilePlan& plan, int32_t tx, int32_t ty,
+                          const WorkingPlanes& planes) {
+  write_portable(output, plan, tx, ty, planes);
+}
+
+}  // namespace
+
+void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
+                        const WorkingPlanes& planes) {
+  const double* colour = plan.colour8;
+  for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_Pixel8& px, int32_t j) {
+    store_values(
+        planes, i, j,
+        {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)});
+  });
+}
+
+void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
+                         const WorkingPlanes& planes) {
+  using Traits = TilePixelTraits<PF_Pixel16>;
+  const double* table = plan.colour16;
+  const TileLoadRule& rule = plan.rule;
+  // Channel values above the format's full scale are not in the table.
+  auto colour = [&](uint16_t c) {
+    return table != nullptr && c <= kColour16Entries - 1 ? table[c] : Traits::colour(c, rule);
+  };
+  for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_Pixel16& px, int32_t j) {
+    store_values(planes, i, j,
+                 {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0});
+  });
+}
+
+TileKernels tile_kernels_portable() {
+  return {load_tile8_blocked, load_tile16_blocked, load_float_portable, multiply_portable,
+          write8_portable,    write16_portable,    write_float_portable};
+}
