@@ -133,8 +133,11 @@ void check_input_file(const std::string& path, const std::string& role) {
   if (!ec && size == 0) throw bad_input(role + " " + path + ": the file is empty (0 bytes)");
 }
 
+// The first line of a library's error text: readers that fail mid-file add lines that only
+// repeat it ("PNG read error: ...", "PNG library error").
 std::string trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  text = text.substr(0, text.find('\n'));
+  while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
   return text;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <sstream>
 
 #include "tests/test_cli_support.h"
 
@@ -69,7 +70,15 @@ class CliBadInput : public ::testing::Test {
       }
       RunResult r = run_cli(args);
       EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
-      EXPECT_EQ(r.err.rfind("veilmora: ", 0), 0u) << r.err;
+      // Every line of stderr is the command's own.
+      std::istringstream lines(r.err);
+      std::string line;
+      int line_count = 0;
+      while (std::getline(lines, line)) {
+        ++line_count;
+        EXPECT_EQ(line.rfind("veilmora: ", 0), 0u) << r.err;
+      }
+      EXPECT_GE(line_count, 1);
       for (const std::string& part : c.message_parts) {
         EXPECT_NE(r.err.find(part), std::string::npos)
             << "missing \"" << part << "\" in: " << r.err;
