@@ -30,6 +30,7 @@ struct Borrowed {
   PlaneHandles rg, ba, kernel;
   PF_Handle fft_work = nullptr;
   PF_Handle fft_table = nullptr;
+  PF_Handle colour_table = nullptr;  // 16-bit only: the tile stage's per-render colour values
 };
 
 // Values out of their declared ranges (a damaged project) must not make the tiling endless,
@@ -141,8 +142,8 @@ bool allocate_plane(const PF_UtilCallbacks& utils, int32_t n, PlaneHandles& hand
   return true;
 }
 
-bool allocate_working_storage(const PF_UtilCallbacks& utils, int32_t n, Borrowed& borrowed,
-                              WorkingPlanes& planes) {
+bool allocate_working_storage(const PF_UtilCallbacks& utils, int32_t n, int8_t format,
+                              Borrowed& borrowed, WorkingPlanes& planes) {
   if (!allocate_plane(utils, n, borrowed.rg, planes.rg)) return false;
   if (!allocate_plane(utils, n, borrowed.ba, planes.ba)) return false;
   if (!allocate_plane(utils, n, borrowed.kernel, planes.kernel)) return false;
@@ -153,6 +154,11 @@ bool allocate_working_storage(const PF_UtilCallbacks& utils, int32_t n, Borrowed
   borrowed.fft_table = utils.host_new_handle(sizeof(double) * fft_table_entries(n));
   if (borrowed.fft_table == nullptr || *borrowed.fft_table == nullptr) return false;
   planes.fft_table = static_cast<double*>(*borrowed.fft_table);
+  if (const int32_t entries = colour_table_entries(format); entries > 0) {
+    borrowed.colour_table = utils.host_new_handle(sizeof(double) * entries);
+    if (borrowed.colour_table == nullptr || *borrowed.colour_table == nullptr) return false;
+    planes.colour_table = static_cast<double*>(*borrowed.colour_table);
+  }
   return true;
 }
 
@@ -162,6 +168,7 @@ void dispose(const PF_UtilCallbacks& utils, PF_Handle& handle) {
 }
 
 void give_back_working_storage(const PF_UtilCallbacks& utils, Borrowed& borrowed) {
+  dispose(utils, borrowed.colour_table);
   dispose(utils, borrowed.fft_work);
   dispose(utils, borrowed.fft_table);
   dispose(utils, borrowed.kernel.rows);
@@ -236,7 +243,7 @@ PF_Err render_frame(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
   err = in_data->inter.progress(in_data->effect_ref, 0, progress_total);
 
   WorkingPlanes planes{};
-  if (err == PF_Err_NONE && !allocate_working_storage(utils, n, borrowed, planes)) {
+  if (err == PF_Err_NONE && !allocate_working_storage(utils, n, format, borrowed, planes)) {
     utils.ansi.strcpy(out_data->return_msg, "Memory Error!");
     out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
     return PF_Err_INTERNAL_STRUCT_DAMAGED;
