@@ -48,11 +48,17 @@ void store(const ComplexPlane& kernel, int32_t a, int32_t b, double value, doubl
 void build_circle(double radius, int32_t n, const KernelMath& math, const ComplexPlane& kernel,
                   double& kernel_sum) {
   const int32_t centre = n / 2;
+  // Well inside R - 1 the ramp gives 1 and well beyond R + 1 it gives 0, however the root
+  // rounds, so only the ring between takes one: a plane of 1024^2 has only a few thousand.
+  const double inner = radius > 1.0 ? (radius - 1.0) * (radius - 1.0) * (1.0 - 1e-9) : -1.0;
+  const double outer = (radius + 1.0) * (radius + 1.0) * (1.0 + 1e-9);
   for (int32_t a = 0; a < n; ++a) {
     const double dx = a - centre;
     for (int32_t b = 0; b < n; ++b) {
       const double dy = b - centre;
-      store(kernel, a, b, rim(math.sqrt(dx * dx + dy * dy), radius), kernel_sum);
+      const double d2 = dx * dx + dy * dy;
+      const double value = d2 < inner ? 1.0 : (d2 > outer ? 0.0 : rim(math.sqrt(d2), radius));
+      store(kernel, a, b, value, kernel_sum);
     }
   }
 }

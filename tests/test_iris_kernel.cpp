@@ -150,7 +150,8 @@ TEST(CircleKernel, WorkedValues) {
 }
 
 TEST(CircleKernel, MatchesTheRimRuleEverywhere) {
-  for (double r : {3.0, 17.25, 127.0}) {
+  // Whole radii put lattice points exactly on R - 1 and R + 1, where the ramp's ends are.
+  for (double r : {1.0, 2.0, 3.0, 17.25, 50.0, 127.0}) {
     Built k;
     build(k, request(kShapeCircle, r));
     for (int32_t a = 0; a < kN; ++a) {
