@@ -110,9 +110,13 @@ double layer_value(const PF_Pixel16& px) {
   const int32_t m = std::max({px.red, px.green, px.blue});
   return m * (px.alpha / 32768.0) / 32768.0;
 }
+// A non-finite channel counts as 0, as it does in the tile stage: one NaN or infinity in the
+// kernel would spread through its spectrum into every pixel of the frame.
+double finite_or_zero(float c) { return std::isfinite(c) ? static_cast<double>(c) : 0.0; }
 double layer_value(const PF_PixelFloat& px) {
-  const double m = std::max({px.red, px.green, px.blue});
-  return m * static_cast<double>(px.alpha);
+  const double m =
+      std::max({finite_or_zero(px.red), finite_or_zero(px.green), finite_or_zero(px.blue)});
+  return m * finite_or_zero(px.alpha);
 }
 
 template <typename Pixel, typename Sample>
