@@ -152,11 +152,13 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   rule.threshold = rec.specular_threshold;
   rule.weight_base = rec.weight_base;
   rule.weighted = rec.weight_base != 1.0;
-  // 1 / ln 1 is +infinity: the weighting is then off and the float cap unbounded.
-  rule.inverse_log_weight = 1.0 / std::log(rec.weight_base);
+  plan.weight = weight_base_of(rec.weight_base);
+  // 1 / ln 1 is +infinity: the weighting is then off and the float cap unbounded. ln M comes
+  // from weight_base_of's own arithmetic rather than the C library's log, so the cap and the
+  // scale of the write-back have the same bits on every platform.
+  rule.inverse_log_weight = 1.0 / plan.weight.ln_hi;
   // Bounds the weighting's exponent 255 x v x ln M by 255 x 0.12890625.
   rule.float_cap = 0.12890625 * rule.inverse_log_weight;
-  plan.weight = weight_base_of(rec.weight_base);
 
   // The vector loops take four plane rows at a time.
   const TileKernels kernels = tile_kernels(n >= 4 ? path : TilePath::portable);

@@ -11,7 +11,7 @@
 // about 100 bits), so that y x ln M can be formed without losing the bits that pow keeps.
 struct WeightBase {
   double base;         // M
-  double ln_hi;        // ln M rounded to a double
+  double ln_hi;        // ln M rounded to a double (by IEEE operations alone for 1 < M <= 2)
   double ln_lo;        // the rest of ln M
   bool vector_exp_ok;  // ln M is known to that precision (1 < M <= 2); else pow is used
 };
