@@ -54,6 +54,31 @@ WEIGHT_INLINE __m256d select(__m256d mask, __m256d if_true, __m256d if_false) {
 
 // ---- Loading, float ---------------------------------------------------------------------
 
+// The weighting pow(M, y) in place over a plane row whose values are all exponents (the
+// red and green row), and over the even values of one whose odd values are alpha (the blue
+// and alpha row). A pass of its own over rows still in the cache runs the exponentials
+// back to back, which overlaps them far better than one pow per channel amid the loading.
+void weight_rg_row(double* row, int32_t n, const WeightBase& weight) {
+  const __m256d ln_hi = _mm256_set1_pd(weight.ln_hi);
+  const __m256d ln_lo = _mm256_set1_pd(weight.ln_lo);
+  for (int32_t e = 0; e < 2 * n; e += 4) {
+    _mm256_storeu_pd(row + e, weight_pow(_mm256_loadu_pd(row + e), ln_hi, ln_lo, weight.base));
+  }
+}
+
+void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
+  const __m256d ln_hi = _mm256_set1_pd(weight.ln_hi);
+  const __m256d ln_lo = _mm256_set1_pd(weight.ln_lo);
+  for (int32_t e = 0; e < 2 * n; e += 8) {
+    const __m256d v0 = _mm256_loadu_pd(row + e);      // b0 a0 b1 a1
+    const __m256d v1 = _mm256_loadu_pd(row + e + 4);  // b2 a2 b3 a3
+    const __m256d b = weight_pow(_mm256_unpacklo_pd(v0, v1), ln_hi, ln_lo, weight.base);
+    const __m256d a = _mm256_unpackhi_pd(v0, v1);  // a0 a2 a1 a3, as b holds b0 b2 b1 b3
+    _mm256_storeu_pd(row + e, _mm256_unpacklo_pd(b, a));
+    _mm256_storeu_pd(row + e + 4, _mm256_unpackhi_pd(b, a));
+  }
+}
+
 void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
                      const WorkingPlanes& planes) {
   const TileLoadRule& rule = plan.rule;
@@ -64,8 +89,6 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
   const __m256d floor = _mm256_set1_pd(kAlphaFloor);
   const __m256d sign = _mm256_set1_pd(-0.0);
   const __m256d scale = _mm256_set1_pd(255.0);
-  const __m256d ln_hi = _mm256_set1_pd(plan.weight.ln_hi);
-  const __m256d ln_lo = _mm256_set1_pd(plan.weight.ln_lo);
   const bool weighted = rule.weighted;
   const bool vector_pow = plan.weight.vector_exp_ok;
 
@@ -73,12 +96,13 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
   auto finite = [&](__m256d c) {
     return _mm256_and_pd(c, _mm256_cmp_pd(_mm256_andnot_pd(sign, c), largest, _CMP_LE_OQ));
   };
+  // The plane value, or with the weighting on its exponent 255 v (pow follows row by row).
   auto colour = [&](__m256d c) {
     __m256d v = select(_mm256_cmp_pd(c, threshold, _CMP_GE_OQ), _mm256_mul_pd(c, gain), c);
     v = select(_mm256_cmp_pd(v, cap, _CMP_GT_OQ), cap, v);
     if (!weighted) return v;
     const __m256d y = _mm256_mul_pd(scale, v);
-    if (vector_pow) return weight_pow(y, ln_hi, ln_lo, rule.weight_base);
+    if (vector_pow) return y;
     alignas(32) double lanes[4];
     _mm256_store_pd(lanes, y);
     for (double& l : lanes) l = std::pow(rule.weight_base, l);
@@ -109,6 +133,12 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
       const __m256d b = colour(_mm256_and_pd(finite(_mm256_cvtps_pd(p3)), keep));
       store_pairs(rg, 2 * j, r, g);
       store_pairs(ba, 2 * j, b, a);
+    }
+    if (weighted && vector_pow) {
+      for (int k = 0; k < 4; ++k) {
+        weight_rg_row(rg[k], plan.n, plan.weight);
+        weight_ba_row(ba[k], plan.n, plan.weight);
+      }
     }
   }
 }
