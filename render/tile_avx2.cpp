@@ -286,10 +286,13 @@ void write_float_avx2(PF_PixelFloat* output, const TilePlan& plan, int32_t tx, i
   const __m256d zero = _mm256_setzero_pd();
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256d scale = _mm256_set1_pd(255.0);
-  // Colour: back from the exponent's scale when weighted, never below 0, not limited above.
+  const __m256d largest = _mm256_set1_pd(FLT_MAX);
+  // Colour: back from the exponent's scale when weighted, never below 0, not limited above
+  // but by the largest float (a boosted colour near it would otherwise become infinity).
   auto colour = [&](__m256d c, __m256d empty) {
     if (weighted) c = _mm256_div_pd(c, scale);
     c = _mm256_and_pd(c, _mm256_cmp_pd(c, zero, _CMP_GT_OQ));
+    c = _mm256_min_pd(c, largest);
     return _mm256_cvtpd_ps(_mm256_andnot_pd(empty, c));
   };
   write_avx2(plan, tx, ty, planes, 1.0, [&](std::ptrdiff_t at, int32_t count, const Normalised& v) {

@@ -110,6 +110,8 @@ struct TilePixelTraits<PF_PixelFloat> {
   static float store_colour(double v, const TileLoadRule& rule) {
     if (rule.weighted) v /= 255.0;
     if (!(v > 0.0)) return 0.0f;
+    // Boosted colours near the top of the float range stay the largest float, not infinity.
+    if (v > FLT_MAX) return FLT_MAX;
     return static_cast<float>(v);
   }
   static float store_alpha(double v) {

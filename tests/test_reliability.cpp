@@ -3,6 +3,7 @@
 // frames leaves the host's memory exactly as the first frame left it.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -181,6 +182,34 @@ TEST(NonFinitePixels, BadIrisLayerPixelsDoNotBlankTheFrame) {
     }
   }
   EXPECT_LT(worst, 0.02);
+  fx->finish();
+}
+
+TEST(NonFinitePixels, BoostedColoursNearTheTopOfTheFloatRangeStayFinite) {
+  // Finite input and parameters in range must not produce an infinity: a colour boosted past
+  // the largest float comes out as the largest float. Below that the boost is exact.
+  hostsim::reset();
+  auto fx = started_instance();
+  fx->set_float(kRadius, 3.0);
+  fx->set_float(kWeight, 0.0);  // no weighting: colour is not limited above
+  fx->set_float(kSpecularBrightness, 1.5);
+  fx->set_int(kSpecularThreshold, 0);
+  hostsim::World input(PF_PixelFormat_ARGB128, 8, 8);
+  for (int32_t y = 0; y < 8; ++y) {
+    for (int32_t x = 0; x < 8; ++x) input.at<PF_PixelFloat>(x, y) = {1.0f, FLT_MAX, 2.0f, 3e38f};
+  }
+  const Render r = render(*fx, input);
+  ASSERT_EQ(r.err, PF_Err_NONE);
+  ASSERT_TRUE(all_finite(*r.output));
+  for (int32_t y = 0; y < 8; ++y) {
+    for (int32_t x = 0; x < 8; ++x) {
+      const PF_PixelFloat& p = r.output->at<PF_PixelFloat>(x, y);
+      EXPECT_EQ(p.red, FLT_MAX);
+      EXPECT_NEAR(p.green, 3.0f, 1e-6);
+      EXPECT_EQ(p.blue, FLT_MAX);
+      EXPECT_NEAR(p.alpha, 1.0f, 1e-6);
+    }
+  }
   fx->finish();
 }
 
