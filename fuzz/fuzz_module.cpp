@@ -351,9 +351,12 @@ std::vector<uint8_t> padding_of(const hostsim::World& world) {
 // Parameter values for the next frame, inside and outside their declared ranges.
 void set_parameters(FuzzedDataProvider& in, hostsim::Instance& fx) {
   fx.set_float(kRadius, pick_radius(in));
-  fx.set_float(kWeight, pick_double(in, 0.0, 10.0, {-50.0, 1e6, kNaN, kInf, -kInf, -1e308}));
-  fx.set_float(kSpecularBrightness, pick_double(in, 1.0, 1.5, {0.0, -1.0, 100.0, kNaN, kInf}));
-  fx.set_int(kSpecularThreshold, pick_int(in, 0, 255, {-1, 256, INT32_MIN, INT32_MAX}));
+  // The ends of each range (Weight 0 turns the weighting off) and values beyond them.
+  fx.set_float(kWeight,
+               pick_double(in, 0.0, 10.0, {0.0, 10.0, -50.0, 1e6, kNaN, kInf, -kInf, -1e308}));
+  fx.set_float(kSpecularBrightness,
+               pick_double(in, 1.0, 1.5, {1.0, 1.5, 0.0, -1.0, 100.0, kNaN, kInf}));
+  fx.set_int(kSpecularThreshold, pick_int(in, 0, 255, {0, 255, -1, 256, INT32_MIN, INT32_MAX}));
   fx.set_int(kShape, pick_int(in, 1, 3, {0, 4, -1, INT32_MAX}));
   fx.set_int(kEdges, pick_int(in, 3, 16, {0, 1, 2, -5, 17, 1000, INT32_MIN}));
   fx.set_angle(kPhase, in.ConsumeIntegral<int32_t>());
