@@ -81,13 +81,14 @@ struct ChannelMap {
   int color_count = 0;
 };
 
-ChannelMap channel_map(const OIIO::ImageSpec& spec) {
+ChannelMap channel_map(const OIIO::ImageSpec& image_spec) {
   ChannelMap map;
-  map.alpha = spec.alpha_channel;
+  map.alpha = image_spec.alpha_channel;
   // Two- and four-channel files that do not name their alpha still carry it last (grey+alpha,
   // RGBA); anything else without a named alpha is colour only.
-  if (map.alpha < 0 && (spec.nchannels == 2 || spec.nchannels == 4)) map.alpha = spec.nchannels - 1;
-  for (int c = 0; c < spec.nchannels && map.color_count < 3; ++c) {
+  if (map.alpha < 0 && (image_spec.nchannels == 2 || image_spec.nchannels == 4))
+    map.alpha = image_spec.nchannels - 1;
+  for (int c = 0; c < image_spec.nchannels && map.color_count < 3; ++c) {
     if (c != map.alpha) map.color[map.color_count++] = c;
   }
   // Grey feeds all three; two colour channels feed red and green, and green again for blue.
@@ -232,25 +233,26 @@ FileSamples read_samples(const std::string& path, const std::string& role,
     throw bad_input(role + " " + path + ": not an image file that can be read" +
                     (why.empty() ? "" : " (" + why + ")"));
   }
-  const OIIO::ImageSpec spec = in->spec();
-  if (spec.deep) throw bad_input(role + " " + path + ": deep images are not supported");
-  if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
+  const OIIO::ImageSpec image_spec = in->spec();
+  if (image_spec.deep) throw bad_input(role + " " + path + ": deep images are not supported");
+  if (image_spec.width <= 0 || image_spec.height <= 0 || image_spec.nchannels <= 0) {
     throw bad_input(role + " " + path + ": the image has no pixels");
   }
-  if (spec.depth > 1) throw bad_input(role + " " + path + ": volume images are not supported");
-  if (spec.width > kMaxWidth) {
-    throw bad_input(role + " " + path + ": the image is " + std::to_string(spec.width) +
+  if (image_spec.depth > 1)
+    throw bad_input(role + " " + path + ": volume images are not supported");
+  if (image_spec.width > kMaxWidth) {
+    throw bad_input(role + " " + path + ": the image is " + std::to_string(image_spec.width) +
                     " pixels wide; at most " + std::to_string(kMaxWidth) + " can be rendered");
   }
 
   FileSamples file;
-  file.width = spec.width;
-  file.height = spec.height;
-  file.nchannels = spec.nchannels;
-  file.map = channel_map(spec);
+  file.width = image_spec.width;
+  file.height = image_spec.height;
+  file.nchannels = image_spec.nchannels;
+  file.map = channel_map(image_spec);
   file.layout.color_channels = file.map.color_count;
   file.layout.has_alpha = file.map.alpha >= 0;
-  file.layout.sample_type = sample_type_of(spec.format);
+  file.layout.sample_type = sample_type_of(image_spec.format);
   file.depth = depth ? *depth : natural_depth(file.layout.sample_type);
   if (file.depth == RenderDepth::k8 && file.layout.sample_type == FileSampleType::kUint8) {
     file.read_type = OIIO::TypeDesc::UINT8;
@@ -261,9 +263,10 @@ FileSamples read_samples(const std::string& path, const std::string& role,
   // Refuse images that cannot fit before taking any memory for them: the file's samples, the
   // image in host pixels, the input and output worlds, the samples written back, and the
   // render's working planes.
-  const uint64_t pixel_count = static_cast<uint64_t>(spec.width) * spec.height;
-  const uint64_t per_pixel = static_cast<uint64_t>(spec.nchannels) * file.read_type.size() +
-                             3 * pixel_size(file.depth) + static_cast<uint64_t>(spec.nchannels) * 4;
+  const uint64_t pixel_count = static_cast<uint64_t>(image_spec.width) * image_spec.height;
+  const uint64_t per_pixel = static_cast<uint64_t>(image_spec.nchannels) * file.read_type.size() +
+                             3 * pixel_size(file.depth) +
+                             static_cast<uint64_t>(image_spec.nchannels) * 4;
   const long double needed =
       (static_cast<long double>(pixel_count) * per_pixel + kRenderWorkingBytes) *
       std::max(1u, concurrent_images);
@@ -271,13 +274,13 @@ FileSamples read_samples(const std::string& path, const std::string& role,
   if (needed > static_cast<long double>(available)) {
     std::string need_text = needed > 1e18L ? std::string("more than an exabyte")
                                            : "about " + human_bytes(static_cast<uint64_t>(needed));
-    throw bad_input(role + " " + path + ": the image is " + std::to_string(spec.width) + " x " +
-                    std::to_string(spec.height) + " pixels; rendering it needs " + need_text +
-                    " of memory but only " + human_bytes(available) + " is available");
+    throw bad_input(role + " " + path + ": the image is " + std::to_string(image_spec.width) +
+                    " x " + std::to_string(image_spec.height) + " pixels; rendering it needs " +
+                    need_text + " of memory but only " + human_bytes(available) + " is available");
   }
 
-  file.samples.resize(pixel_count * spec.nchannels * file.read_type.size());
-  if (!in->read_image(0, 0, 0, spec.nchannels, file.read_type, file.samples.data())) {
+  file.samples.resize(pixel_count * image_spec.nchannels * file.read_type.size());
+  if (!in->read_image(0, 0, 0, image_spec.nchannels, file.read_type, file.samples.data())) {
     std::string why = trimmed(in->geterror());
     in->close();
     in->geterror();  // whatever closing a broken stream adds is not news
@@ -418,18 +421,18 @@ void write_image_file(const std::string& path, const HostImage& image, const Fil
   const int color_channels = std::clamp(layout.color_channels, 1, 3);
   const int nch = color_channels + (alpha ? 1 : 0);
 
-  OIIO::ImageSpec spec(image.width, image.height, nch,
-                       type_desc_of(writable_sample_type(out->format_name(), sample_type)));
-  spec.channelnames.clear();
+  OIIO::ImageSpec image_spec(image.width, image.height, nch,
+                             type_desc_of(writable_sample_type(out->format_name(), sample_type)));
+  image_spec.channelnames.clear();
   static const char* const kColorNames[3][3] = {{"Y"}, {"R", "G"}, {"R", "G", "B"}};
   for (int c = 0; c < color_channels; ++c) {
-    spec.channelnames.emplace_back(kColorNames[color_channels - 1][c]);
+    image_spec.channelnames.emplace_back(kColorNames[color_channels - 1][c]);
   }
   if (alpha) {
-    spec.channelnames.emplace_back("A");
-    spec.alpha_channel = color_channels;
+    image_spec.channelnames.emplace_back("A");
+    image_spec.alpha_channel = color_channels;
     // Our pixels are straight; tell the writer so it stores them as they are.
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    image_spec.attribute("oiio:UnassociatedAlpha", 1);
   }
 
   const size_t count = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
@@ -465,7 +468,7 @@ void write_image_file(const std::string& path, const HostImage& image, const Fil
 
   replace_file_atomically(path, [&](const std::string& temp_path) {
     QuietStderr quiet;
-    if (!out->open(temp_path, spec) || !out->write_image(buffer_type, samples.data()) ||
+    if (!out->open(temp_path, image_spec) || !out->write_image(buffer_type, samples.data()) ||
         !out->close()) {
       std::string why = trimmed(out->geterror());
       throw bad_input("output " + path + ": cannot write the image" +

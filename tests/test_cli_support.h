@@ -128,15 +128,15 @@ inline TestImage make_image(int width, int height, int channels, OIIO::TypeDesc 
 inline void write_image(const std::string& path, const TestImage& image) {
   auto out = OIIO::ImageOutput::create(path);
   ASSERT_TRUE(out) << OIIO::geterror();
-  OIIO::ImageSpec spec(image.width, image.height, image.channels, image.format);
+  OIIO::ImageSpec image_spec(image.width, image.height, image.channels, image.format);
   if (image.channels == 2 || image.channels == 4) {
-    spec.alpha_channel = image.channels - 1;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    image_spec.alpha_channel = image.channels - 1;
+    image_spec.attribute("oiio:UnassociatedAlpha", 1);
   }
   if (path.size() > 4 && path.substr(path.size() - 4) == ".jpg") {
-    spec.attribute("Compression", "jpeg:90");
+    image_spec.attribute("Compression", "jpeg:90");
   }
-  ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+  ASSERT_TRUE(out->open(path, image_spec)) << out->geterror();
   ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, image.samples.data())) << out->geterror();
   ASSERT_TRUE(out->close()) << out->geterror();
 }
@@ -152,13 +152,15 @@ inline TestImage read_image(const std::string& path) {
     ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
     return image;
   }
-  const OIIO::ImageSpec& spec = in->spec();
-  image.width = spec.width;
-  image.height = spec.height;
-  image.channels = spec.nchannels;
-  image.format = spec.format;
-  image.samples.resize(static_cast<size_t>(spec.width) * spec.height * spec.nchannels);
-  EXPECT_TRUE(in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, image.samples.data()))
+  const OIIO::ImageSpec& image_spec = in->spec();
+  image.width = image_spec.width;
+  image.height = image_spec.height;
+  image.channels = image_spec.nchannels;
+  image.format = image_spec.format;
+  image.samples.resize(static_cast<size_t>(image_spec.width) * image_spec.height *
+                       image_spec.nchannels);
+  EXPECT_TRUE(
+      in->read_image(0, 0, 0, image_spec.nchannels, OIIO::TypeDesc::FLOAT, image.samples.data()))
       << in->geterror();
   return image;
 }
