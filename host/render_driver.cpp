@@ -10,14 +10,11 @@
 #include "render/convolve_tiles.h"
 #include "render/iris_kernel.h"
 #include "render/render_record.h"
+#include "render/tile_size.h"
 
 namespace {
 
 constexpr PF_ParamIndex kIrisLayer = 9;
-
-// The largest effective radius the tiling supports: at 1024 a margin of 300 still leaves a
-// tile step of 424, and the kernel's rim stays inside the plane.
-constexpr double kMaxEffectiveRadius = 300.0;
 
 struct PlaneHandles {
   PF_Handle rows = nullptr;  // row table, locked
@@ -52,13 +49,6 @@ void sanitise_parameters(RenderRecord& record) {
       record.shape != kShapeLayer) {
     record.shape = kShapeCircle;
   }
-}
-
-// 256 only when the whole image and both margins fit in one tile, 512 up to a margin of
-// 150, 1024 beyond.
-int32_t tile_size_for(int32_t longer_side, int32_t margin) {
-  if (static_cast<int64_t>(longer_side) + 2 * static_cast<int64_t>(margin) < 256) return 256;
-  return margin <= 150 ? 512 : 1024;
 }
 
 // The host is told a rounded tile count; the walk visits ceil((W + P) / step) per direction,

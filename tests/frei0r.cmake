@@ -1,0 +1,12 @@
+# The frei0r filter: loaded directly through its C functions (compared with the module run by
+# the stand-in host), and run by ffmpeg and melt (compared with the veilmora command).
+if(TARGET veilmora_frei0r AND TARGET veilmora_module AND TARGET veilmora_hostsim)
+  veilmora_test(test_frei0r_plugin
+    SOURCES test_frei0r_plugin.cpp frei0r_module_reference.cpp
+    LIBS veilmora_hostsim ${CMAKE_DL_LIBS})
+  target_include_directories(test_frei0r_plugin PRIVATE ${FREI0R_INCLUDE_DIR})
+  target_compile_definitions(test_frei0r_plugin PRIVATE
+    VEILMORA_FREI0R_PATH="$<TARGET_FILE:veilmora_frei0r>"
+    VEILMORA_MODULE_PATH="$<TARGET_FILE:veilmora_module>")
+  add_dependencies(test_frei0r_plugin veilmora_frei0r veilmora_module)
+endif()
