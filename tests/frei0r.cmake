@@ -10,3 +10,14 @@ if(TARGET veilmora_frei0r AND TARGET veilmora_module AND TARGET veilmora_hostsim
     VEILMORA_MODULE_PATH="$<TARGET_FILE:veilmora_module>")
   add_dependencies(test_frei0r_plugin veilmora_frei0r veilmora_module)
 endif()
+
+if(TARGET veilmora_frei0r AND TARGET veilmora AND TARGET veilmora_module)
+  find_package(OpenImageIO CONFIG REQUIRED)
+  veilmora_test(test_frei0r_tools SOURCES test_frei0r_tools.cpp LIBS OpenImageIO::OpenImageIO)
+  target_include_directories(test_frei0r_tools PRIVATE ${FREI0R_INCLUDE_DIR})
+  target_compile_definitions(test_frei0r_tools PRIVATE
+    VEILMORA_CLI_PATH="$<TARGET_FILE:veilmora>"
+    VEILMORA_FREI0R_PATH="$<TARGET_FILE:veilmora_frei0r>"
+    VEILMORA_FREI0R_DIR="$<TARGET_FILE_DIR:veilmora_frei0r>")
+  add_dependencies(test_frei0r_tools veilmora veilmora_module veilmora_frei0r)
+endif()
