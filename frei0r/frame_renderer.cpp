@@ -68,7 +68,8 @@ bool FrameRenderer::ensure_tile_size(int32_t n) {
     for (int k = 0; k < 3; ++k) {
       p.data[k].resize(doubles);
       p.rows[k].resize(n);
-      for (int32_t r = 0; r < n; ++r) p.rows[k][r] = p.data[k].data() + 2 * static_cast<size_t>(n) * r;
+      for (int32_t r = 0; r < n; ++r)
+        p.rows[k][r] = p.data[k].data() + 2 * static_cast<size_t>(n) * r;
     }
     p.fft_work.resize(fft_work_entries(n));
     p.fft_table.resize(fft_table_entries(n));
@@ -106,15 +107,15 @@ bool FrameRenderer::blur(const EffectValues& values, const uint8_t* input, uint8
 
   rgba_to_argb(input, argb_in_.data(), count);
   const PF_ANSICallbacks platform_math{};  // null entries: the C library's routines
-  const KernelRequest request{radius,          n, record.shape, record.edges, record.phase,
+  const KernelRequest request{radius,        n,      record.shape, record.edges, record.phase,
                               kPixelFormat8, nullptr};
   const IrisSampler no_sampler{};
   double kernel_sum = 0.0;
   PF_Err err = build_kernel(request, no_sampler, platform_math, planes_->view.kernel, kernel_sum);
   int32_t progress_count = 0;
   const TileHost no_progress{nullptr, nullptr, &platform_math};
-  err = convolve_tiles(record, n, margin, planes_->view, kernel_sum, progress_count, 0,
-                       no_progress, err);
+  err = convolve_tiles(record, n, margin, planes_->view, kernel_sum, progress_count, 0, no_progress,
+                       err);
   // An error is not reached with the settings' ranges; were it, the frame would be left
   // unblurred rather than half written.
   if (err != PF_Err_NONE) return false;

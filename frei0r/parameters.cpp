@@ -109,7 +109,8 @@ EffectValues effect_values(const FilterSettings& settings) {
   values.radius = onto(v[kParamRadius], 0.0, 300.0);
   values.weight = onto(v[kParamWeight], 0.0, 10.0);
   values.specular_brightness = onto(v[kParamSpecularBrightness], 1.0, 1.5);
-  values.specular_threshold = static_cast<int32_t>(std::round(onto(v[kParamSpecularThreshold], 0.0, 255.0)));
+  values.specular_threshold =
+      static_cast<int32_t>(std::round(onto(v[kParamSpecularThreshold], 0.0, 255.0)));
   values.shape = settings.shape;
   values.edges = static_cast<int32_t>(std::round(onto(v[kParamEdges], 3.0, 16.0)));
   // Angles travel as 16.16 fixed-point degrees, as the effect's angle control holds them.

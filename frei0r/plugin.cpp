@@ -45,8 +45,9 @@ VEILMORA_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->major_version = 1;
   info->minor_version = 0;
   info->num_params = kFilterParamCount;
-  info->explanation = "Defocused lens: every pixel spread over a circle or polygon iris, "
-                      "highlights weighted into bokeh";
+  info->explanation =
+      "Defocused lens: every pixel spread over a circle or polygon iris, "
+      "highlights weighted into bokeh";
 }
 
 VEILMORA_F0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int param_index) {

@@ -9,6 +9,13 @@ if(TARGET veilmora_frei0r AND TARGET veilmora_module AND TARGET veilmora_hostsim
     VEILMORA_FREI0R_PATH="$<TARGET_FILE:veilmora_frei0r>"
     VEILMORA_MODULE_PATH="$<TARGET_FILE:veilmora_module>")
   add_dependencies(test_frei0r_plugin veilmora_frei0r veilmora_module)
+
+  # A program of its own: it replaces the global allocation functions to count them.
+  veilmora_test(test_frei0r_memory SOURCES test_frei0r_memory.cpp LIBS ${CMAKE_DL_LIBS})
+  target_include_directories(test_frei0r_memory PRIVATE ${FREI0R_INCLUDE_DIR})
+  target_compile_definitions(test_frei0r_memory PRIVATE
+    VEILMORA_FREI0R_PATH="$<TARGET_FILE:veilmora_frei0r>")
+  add_dependencies(test_frei0r_memory veilmora_frei0r)
 endif()
 
 if(TARGET veilmora_frei0r AND TARGET veilmora AND TARGET veilmora_module)

@@ -125,8 +125,8 @@ inline const std::vector<Setting>& settings() {
        "mirror", 18.75, 2.5, 1.25, 200, 1, 8, 0.0, 1},
       {"circle_edge_unweighted", 0.03125, 0.0, 0.0, 1.0, "circle", 0.0, 0.0, "edge", 9.375, 0.0,
        1.0, 255, 1, 3, 0.0, 2},
-      {"polygon_mirror_unweighted", 0.046875, 0.0, 1.0, 0.5, "polygon", 3.0 / 13.0, 0.125,
-       "mirror", 14.0625, 0.0, 1.5, 128, 2, 6, 45.0, 1},
+      {"polygon_mirror_unweighted", 0.046875, 0.0, 1.0, 0.5, "polygon", 3.0 / 13.0, 0.125, "mirror",
+       14.0625, 0.0, 1.5, 128, 2, 6, 45.0, 1},
       {"polygon_edge_weighted", 0.0234375, 1.0, 0.25, 0.0, "polygon", 1.0, 0.375, "edge", 7.03125,
        10.0, 1.125, 0, 2, 16, 135.0, 2},
   };

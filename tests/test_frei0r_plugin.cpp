@@ -62,11 +62,11 @@ Setting with_radius(Setting s, double radius01, double radius) {
 }
 
 TEST(Frei0rFile, ExportsExactlyTheFrei0rFunctions) {
-  EXPECT_EQ(defined_dynamic_symbols(VEILMORA_FREI0R_PATH),
-            (std::set<std::string>{"f0r_init", "f0r_deinit", "f0r_get_plugin_info",
-                                   "f0r_get_param_info", "f0r_construct", "f0r_destruct",
-                                   "f0r_set_param_value", "f0r_get_param_value", "f0r_update",
-                                   "f0r_update2"}));
+  EXPECT_EQ(
+      defined_dynamic_symbols(VEILMORA_FREI0R_PATH),
+      (std::set<std::string>{"f0r_init", "f0r_deinit", "f0r_get_plugin_info", "f0r_get_param_info",
+                             "f0r_construct", "f0r_destruct", "f0r_set_param_value",
+                             "f0r_get_param_value", "f0r_update", "f0r_update2"}));
 }
 
 TEST(Frei0rDescription, IsAnRgbaFilterWithEightParameters) {

@@ -54,8 +54,7 @@ Frame read_png(const std::string& path) {
   EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT8) << path;
   Frame frame(spec.width, spec.height);
   if (spec.nchannels == 4) {
-    EXPECT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT8, frame.bytes()))
-        << in->geterror();
+    EXPECT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT8, frame.bytes())) << in->geterror();
   }
   return frame;
 }
@@ -116,10 +115,9 @@ TEST(Frei0rFfmpeg, APictureEqualsTheCommandsRenderForEverySetting) {
   for (const Setting& s : settings()) {
     SCOPED_TRACE(s.label);
     const std::string output = dir / "ffmpeg.png";
-    const RunResult run =
-        run_tool(kFfmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-i", input, "-vf",
-                           ffmpeg_filter(s), "-pix_fmt", "rgba", "-frames:v", "1", "-update",
-                           "1", output});
+    const RunResult run = run_tool(
+        kFfmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-i", input, "-vf", ffmpeg_filter(s),
+                  "-pix_fmt", "rgba", "-frames:v", "1", "-update", "1", output});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     const Frame rendered = read_png(output);
     EXPECT_TRUE(rendered == command_render(dir, input, s));
@@ -137,10 +135,9 @@ TEST(Frei0rFfmpeg, EveryFrameOfAClipInALosslessCodecEqualsTheCommandsRender) {
   for (const Setting& s : {settings()[0], settings()[3]}) {
     SCOPED_TRACE(s.label);
     const std::string clip = dir / "clip.mkv";
-    RunResult run = run_tool(
-        kFfmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-framerate", "25", "-i",
-                  dir / "frame%d.png", "-vf", ffmpeg_filter(s), "-c:v", "ffv1", "-pix_fmt",
-                  "bgra", clip});
+    RunResult run = run_tool(kFfmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-framerate",
+                                       "25", "-i", dir / "frame%d.png", "-vf", ffmpeg_filter(s),
+                                       "-c:v", "ffv1", "-pix_fmt", "bgra", clip});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     run = run_tool(kFfmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-i", clip, "-pix_fmt",
                              "rgba", dir / "decoded%d.png"});
@@ -159,12 +156,14 @@ TEST(Frei0rFfmpeg, EveryFrameOfAClipInALosslessCodecEqualsTheCommandsRender) {
 // melt renders in the frame size of its profile: one written for the picture, square pixels.
 std::string write_profile(const ScratchDir& dir, int w, int h) {
   const std::string path = dir / "profile";
-  cli_test::write_file(path, "description=picture\nframe_rate_num=25\nframe_rate_den=1\n"
-                             "width=" + std::to_string(w) + "\nheight=" + std::to_string(h) +
-                                 "\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
-                                 "display_aspect_num=" + std::to_string(w) +
-                                 "\ndisplay_aspect_den=" + std::to_string(h) +
-                                 "\ncolorspace=709\n");
+  cli_test::write_file(path,
+                       "description=picture\nframe_rate_num=25\nframe_rate_den=1\n"
+                       "width=" +
+                           std::to_string(w) + "\nheight=" + std::to_string(h) +
+                           "\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
+                           "display_aspect_num=" +
+                           std::to_string(w) + "\ndisplay_aspect_den=" + std::to_string(h) +
+                           "\ncolorspace=709\n");
   return path;
 }
 
@@ -173,14 +172,24 @@ std::string write_profile(const ScratchDir& dir, int w, int h) {
 Frame melt_render(const ScratchDir& dir, const std::vector<std::string>& source, const Setting& s) {
   const std::string output = dir / "melt.png";
   std::vector<std::string> args = source;
-  const std::vector<std::string> filter = {
-      "-silent", "in=0", "out=0", "-filter", "frei0r.veilmora",
-      "Radius=" + number(s.radius01), "Weight=" + number(s.weight01),
-      "Specular Brightness=" + number(s.brightness01),
-      "Specular Threshold=" + number(s.threshold01), std::string("Shape=") + s.shape,
-      "Edges=" + number(s.edges01), "Phase=" + number(s.phase01),
-      std::string("Outside=") + s.outside, "-consumer", "avformat:" + output, "vcodec=png",
-      "pix_fmt=rgba", "update=1"};
+  const std::vector<std::string> filter = {"-silent",
+                                           "in=0",
+                                           "out=0",
+                                           "-filter",
+                                           "frei0r.veilmora",
+                                           "Radius=" + number(s.radius01),
+                                           "Weight=" + number(s.weight01),
+                                           "Specular Brightness=" + number(s.brightness01),
+                                           "Specular Threshold=" + number(s.threshold01),
+                                           std::string("Shape=") + s.shape,
+                                           "Edges=" + number(s.edges01),
+                                           "Phase=" + number(s.phase01),
+                                           std::string("Outside=") + s.outside,
+                                           "-consumer",
+                                           "avformat:" + output,
+                                           "vcodec=png",
+                                           "pix_fmt=rgba",
+                                           "update=1"};
   args.insert(args.end(), filter.begin(), filter.end());
   const RunResult run = run_tool(kMelt, args);
   EXPECT_EQ(run.exit_code, 0) << run.err;
