@@ -27,4 +27,10 @@ if(TARGET veilmora_frei0r AND TARGET veilmora AND TARGET veilmora_module)
     VEILMORA_FREI0R_PATH="$<TARGET_FILE:veilmora_frei0r>"
     VEILMORA_FREI0R_DIR="$<TARGET_FILE_DIR:veilmora_frei0r>")
   add_dependencies(test_frei0r_tools veilmora veilmora_module veilmora_frei0r)
+  # A sanitized tree's filter needs the sanitizer's runtime loaded first in the tools.
+  if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*address")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                    OUTPUT_VARIABLE asan_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+    target_compile_definitions(test_frei0r_tools PRIVATE VEILMORA_TOOL_PRELOAD="${asan_runtime}")
+  endif()
 endif()
