@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "fft/fft2d.h"
+#include "fft/instruction_set.h"
 #include "render/tile_kernels.h"
 #include "render/tile_pixels.h"
 
@@ -114,7 +115,8 @@ bool tile_path_available(TilePath path) {
 }
 
 TilePath tile_best_path() {
-  return tile_path_available(TilePath::avx2) ? TilePath::avx2 : TilePath::portable;
+  const bool allowed = instruction_set_limit() >= InstructionSet::avx2;
+  return allowed && tile_path_available(TilePath::avx2) ? TilePath::avx2 : TilePath::portable;
 }
 
 TileKernels tile_kernels(TilePath path) {
