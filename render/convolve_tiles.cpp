@@ -39,6 +39,8 @@ void convolve_planes(int32_t n, const WorkingPlanes& planes, const TileKernels& 
   fft_2d(n, 2 * n, -1, planes.ba.rows, planes.fft_work, planes.fft_table);
 }
 
+bool writes_pixels(InnerRange range) { return range.begin < range.end; }
+
 template <typename Pixel>
 PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool mirror,
                   const WorkingPlanes& planes, const TileKernels& kernels,
@@ -53,16 +55,22 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
   std::array<std::ptrdiff_t, kMaxTile> row_offset;
   const TileSource source{column.data(), row_offset.data()};
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
+    const bool row_writes = writes_pixels(inner_range(n, plan.p, ty, plan.height));
     // Source rows of this row of tiles, folded once instead of once per pixel.
-    for (int32_t j = 0; j < n; ++j) {
+    for (int32_t j = 0; row_writes && j < n; ++j) {
       row_offset[j] = static_cast<std::ptrdiff_t>(outside_index(ty + j, plan.height, mirror)) *
                       plan.input_stride;
     }
     for (int32_t tx = -plan.p; tx < plan.width; tx += step) {
-      for (int32_t i = 0; i < n; ++i) column[i] = outside_index(tx + i, plan.width, mirror);
-      load(input, plan, source, planes);
-      convolve_planes(n, planes, kernels);
-      write(output, plan, tx, ty, planes);
+      // The walk visits every tile whose origin lies inside the image, but a tile whose
+      // inner square starts beyond the image's last pixel writes nothing: its transforms are
+      // skipped. It is still counted and reported, so the progress calls stay the same.
+      if (row_writes && writes_pixels(inner_range(n, plan.p, tx, plan.width))) {
+        for (int32_t i = 0; i < n; ++i) column[i] = outside_index(tx + i, plan.width, mirror);
+        load(input, plan, source, planes);
+        convolve_planes(n, planes, kernels);
+        write(output, plan, tx, ty, planes);
+      }
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
       // always complete.
       ++progress_count;

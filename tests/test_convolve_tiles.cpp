@@ -656,6 +656,33 @@ TEST(TileWalk, ProgressOncePerTileInOrder) {
   }
 }
 
+// 236 pixels across with margin 10: the second column of tiles starts at x = 226, so its
+// inner square would begin at 236, past the last pixel, and it writes nothing; the rows of
+// tiles down the 300 pixels both write. Four tiles are reported, and every pixel (the last
+// columns included, which only the first column of tiles writes) is the direct convolution's.
+TEST(TileWalk, TilesWritingNothingAreReportedAndTheImageIsStillWhole) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+    if (!tile_path_available(path)) continue;
+    SCOPED_TRACE(path == TilePath::portable ? "portable" : "avx2");
+    std::mt19937 rng(31);
+    TestImage<PF_PixelFloat> in(236, 300, 236);
+    randomise(in, rng);
+    TestImage<PF_PixelFloat> out(236, 300, 240, sentinel<PF_PixelFloat>());
+    const std::vector<Tap> taps = random_taps(10, rng);
+    Settings s;
+    s.path = path;
+    s.weight_base = 1.02;
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(in, out, s, taps, 10, log, count), PF_Err_NONE);
+    ASSERT_EQ(log.calls.size(), 4u);
+    for (int32_t k = 0; k < 4; ++k) EXPECT_EQ(log.calls[k].first, k + 1);
+    EXPECT_EQ(count, 4);
+    expect_matches_direct(in, out, taps, s);
+    expect_padding_untouched(out);
+  }
+}
+
 TEST(TileWalk, CancelStopsReportsButNotTheWalk) {
   std::mt19937 rng(23);
   TestImage<PF_Pixel8> in(600, 260, 603);
