@@ -6,7 +6,10 @@
 // already divided by n x n (both divisions by n of the unscaled transform pair; n is a power
 // of two, so this is exact and changes no result), the plane values of every 8-bit and
 // 16-bit colour channel value (the weighting's pow taken once per value, not per pixel), and
-// the choice between the portable and the AVX2 pixel loops (tile_kernels.h).
+// the choice between the portable and the AVX2 pixel loops (tile_kernels.h), and the power
+// of two alpha is scaled by (TilePlan::alpha_scale): the plane value of a full-scale colour
+// channel over the alpha full scale, so that alpha, which shares its transform with blue,
+// is rounded relative to its own size rather than to the brightest highlight's.
 #include "render/convolve_tiles.h"
 
 #include <array>
@@ -118,6 +121,15 @@ void scale_kernel(int32_t n, const ComplexPlane& kernel) {
 
 }  // namespace
 
+double alpha_scale_for(double largest_colour, double alpha_full_scale) {
+  const double ratio = largest_colour / alpha_full_scale;
+  if (!(ratio > 1.0)) return 1.0;
+  int exponent = 0;
+  const double mantissa = std::frexp(ratio, &exponent);  // ratio = mantissa x 2^exponent
+  if (mantissa < 0.70710678118654752440) --exponent;     // nearer 2^(exponent - 1)
+  return std::ldexp(1.0, exponent < 500 ? exponent : 500);
+}
+
 bool tile_path_available(TilePath path) {
   return path == TilePath::portable || weight_math_avx2_available();
 }
@@ -180,10 +192,13 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
         colour8[c] = TilePixelTraits<PF_Pixel8>::colour(static_cast<uint8_t>(c), rule);
       }
       plan.colour8 = colour8.data();
+      plan.alpha_scale = alpha_scale_for(colour8[255], TilePixelTraits<PF_Pixel8>::kAlphaFullScale);
       return walk_tiles(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes, kernels,
                         kernels.load8, kernels.write8, progress_count, progress_total, host);
     }
     case kPixelFormat16:
+      plan.alpha_scale = alpha_scale_for(TilePixelTraits<PF_Pixel16>::colour(32768, rule),
+                                         TilePixelTraits<PF_Pixel16>::kAlphaFullScale);
       if (planes.colour_table != nullptr) {
         for (int32_t c = 0; c < kColour16Entries; ++c) {
           planes.colour_table[c] =
@@ -193,10 +208,14 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
       }
       return walk_tiles(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes, kernels,
                         kernels.load16, kernels.write16, progress_count, progress_total, host);
-    default:
+    default: {
+      using FloatTraits = TilePixelTraits<PF_PixelFloat>;
+      plan.alpha_scale = alpha_scale_for(
+          FloatTraits::colour(1.0, FloatTraits::threshold(rule), rule), FloatTraits::kAlphaFullScale);
       return walk_tiles(rec.input_pixels_float, rec.output_pixels_float, plan, mirror, planes,
                         kernels, kernels.load_float, kernels.write_float, progress_count,
                         progress_total, host);
+    }
   }
 }
 
