@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/handlers.h"
+#include "host/render_region.h"
 #include "host/suite_cache.h"
 #include "render/convolve_tiles.h"
 #include "render/iris_kernel.h"
@@ -14,10 +15,6 @@
 namespace {
 
 constexpr PF_ParamIndex kIrisLayer = 9;
-
-// The largest effective radius the tiling supports: at 1024 a margin of 300 still leaves a
-// tile step of 424, and the kernel's rim stays inside the plane.
-constexpr double kMaxEffectiveRadius = 300.0;
 
 struct PlaneHandles {
   PF_Handle rows = nullptr;  // row table, locked
@@ -61,12 +58,12 @@ int32_t tile_size_for(int32_t longer_side, int32_t margin) {
   return margin <= 150 ? 512 : 1024;
 }
 
-// The host is told a rounded tile count; the walk visits ceil((W + P) / step) per direction,
-// so counts may pass this total, which the host tolerates.
+// The host is told a rounded tile count; the walk visits ceil((W + P) / step) per direction
+// of the output, so counts may pass this total, which the host tolerates.
 int32_t progress_estimate(const RenderRecord& record, int32_t n, double radius,
                           const PF_ANSICallbacks& ansi) {
-  const double across = ansi.floor(record.width / (n - 2.0 * radius) + 0.5);
-  const double down = ansi.floor(record.height / (n - 2.0 * radius) + 0.5);
+  const double across = ansi.floor(output_width_of(record) / (n - 2.0 * radius) + 0.5);
+  const double down = ansi.floor(output_height_of(record) / (n - 2.0 * radius) + 0.5);
   return static_cast<int32_t>(across * down) + 1;
 }
 
@@ -75,7 +72,8 @@ int32_t pixel_size_of(int8_t format) {
 }
 
 // Checks the worlds and stores their description in the record. 255 for worlds whose rows or
-// heights do not fit each other, or whose sizes could not be addressed in 32 bits.
+// heights do not fit each other or the place pre-render gave the output inside the input,
+// or whose sizes could not be addressed in 32 bits.
 PF_Err describe_worlds(PF_EffectWorld* input, PF_EffectWorld* output, int8_t format,
                        RenderRecord& record) {
   const int32_t pixel_size = pixel_size_of(format);
@@ -99,15 +97,22 @@ PF_Err describe_worlds(PF_EffectWorld* input, PF_EffectWorld* output, int8_t for
       record.output_pixels_float = static_cast<PF_PixelFloat*>(output->data);
       break;
   }
+  // The output is the input less the margins pre-render found around it (none when the
+  // request covered the input); worlds that do not agree with them are not rendered.
+  if (record.width < 0 || record.height < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
+  const int64_t output_width = int64_t{record.width} - record.input_beyond_left -
+                               record.input_beyond_right;
+  const int64_t output_height = int64_t{record.height} - record.input_beyond_top -
+                                record.input_beyond_bottom;
+  if (output_width < 0 || output_height < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
   // Computed in 64 bits: a damaged world must not wrap around into a plausible slack.
   const int64_t input_slack = static_cast<int64_t>(record.input_stride) - record.width;
-  const int64_t output_slack = static_cast<int64_t>(record.output_stride) - record.width;
+  const int64_t output_slack = static_cast<int64_t>(record.output_stride) - output_width;
   record.input_slack = static_cast<int32_t>(input_slack);
   record.output_slack = static_cast<int32_t>(output_slack);
   if (input_slack < 0 || output_slack < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
-  if (output->height != input->height) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
+  if (output->height != output_height) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
   // The tile stage addresses pixels as y x stride + x in 32-bit arithmetic.
-  if (record.width < 0 || record.height < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
   const int64_t last_row = record.height > 0 ? record.height - 1 : 0;
   const int64_t wider_stride =
       record.input_stride > record.output_stride ? record.input_stride : record.output_stride;
@@ -228,16 +233,27 @@ PF_Err render_frame(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
   std::memset(&iris_layer, 0, sizeof iris_layer);
 
   // Only the horizontal ratio enters; it scales both directions.
-  const double radius =
-      clamped(record.radius * record.downsample_factor, 0.0, kMaxEffectiveRadius, 0.0);
-  if (radius == 0.0) return utils.copy(in_data->effect_ref, input, output, nullptr, nullptr);
+  const double radius = effective_radius(record.radius, record.downsample_factor);
+  const int32_t output_width = output_width_of(record);
+  const int32_t output_height = output_height_of(record);
+  if (radius == 0.0) {
+    // Pre-render grows no request for a radius of 0, so the input is the output's area;
+    // should it reach further all the same, the output's part of it is copied.
+    if (record.input_beyond_left == 0 && record.input_beyond_top == 0 &&
+        record.input_beyond_right == 0 && record.input_beyond_bottom == 0) {
+      return utils.copy(in_data->effect_ref, input, output, nullptr, nullptr);
+    }
+    PF_Rect part{record.input_beyond_left, record.input_beyond_top,
+                 record.input_beyond_left + output_width, record.input_beyond_top + output_height};
+    return utils.copy(in_data->effect_ref, input, output, &part, nullptr);
+  }
   // Nothing to write, and the outside rules need at least one pixel to fold onto.
-  if (record.width == 0 || record.height == 0) return PF_Err_NONE;
+  if (output_width == 0 || output_height == 0) return PF_Err_NONE;
   sanitise_parameters(record);
 
   const auto margin = static_cast<int32_t>(utils.ansi.ceil(radius));
   const int32_t n =
-      tile_size_for(record.width > record.height ? record.width : record.height, margin);
+      tile_size_for(output_width > output_height ? output_width : output_height, margin);
   progress_total = progress_estimate(record, n, radius, utils.ansi);
   progress_count = 0;
   err = in_data->inter.progress(in_data->effect_ref, 0, progress_total);

@@ -321,9 +321,13 @@ FrameResult Instance::render_frame(const FrameRequest& request) {
   std::unique_ptr<Frame> f = begin_frame(request);
   FrameResult r;
   r.pre_render = pre_render(*f);
-  if (r.pre_render.err == PF_Err_NONE) r.render = smart_render(*f);
+  // A host that asks for nothing renders nothing: an empty request gets its pre-render
+  // (the effect may still say what it could give) but no render.
+  if (r.pre_render.err == PF_Err_NONE && !detail::rect_empty(f->ctx_->request_rect)) {
+    r.render = smart_render(*f);
+  }
   end_frame(*f);
-  r.err = r.pre_render.err ? r.pre_render.err : r.render->err;
+  r.err = r.pre_render.err ? r.pre_render.err : (r.render ? r.render->err : PF_Err_NONE);
   r.pre_render_output = f->pre_render_output();
   r.checkouts = f->checkouts();
   r.progress = f->progress();

@@ -140,7 +140,8 @@ class Frame {
 struct FrameResult {
   PF_Err err = PF_Err_NONE;  // pre-render's code when non-zero, else the render's
   CommandResult pre_render;
-  std::optional<CommandResult> render;  // absent when pre-render failed (no render is run)
+  // Absent when pre-render failed or the request was empty (no render is run).
+  std::optional<CommandResult> render;
   PF_PreRenderOutput pre_render_output{};
   std::vector<LayerCheckout> checkouts;
   std::vector<ProgressReport> progress;
@@ -203,7 +204,8 @@ class Instance {
   CommandResult finish();
 
   // ---- Frames.
-  // Smart pre-render, then smart render if pre-render returned 0, then the frame's end
+  // Smart pre-render, then smart render if pre-render returned 0 and the request's
+  // rectangle is not empty (nothing asked for, nothing rendered), then the frame's end
   // (end_frame). Safe to call from several threads at once.
   FrameResult render_frame(const FrameRequest& request);
   // The same in steps, for tests: a frame context, each command, and its end.
