@@ -8,27 +8,11 @@
 
 #include "host/handlers.h"
 #include "host/render_region.h"
+#include "host/render_values.h"
 #include "host/suite_cache.h"
 #include "render/render_record.h"
 
 namespace {
-
-// Parameter indices, as declared at parameter setup.
-enum : PF_ParamIndex {
-  kRadius = 1,
-  kWeight = 2,
-  kSpecularBrightness = 3,
-  kSpecularThreshold = 4,
-  kShape = 6,
-  kEdges = 7,
-  kPhase = 8,
-  kOutside = 11,
-};
-constexpr PF_ParamIndex kCheckedOut[] = {
-    kRadius, kWeight, kSpecularBrightness, kSpecularThreshold, kShape, kEdges, kPhase, kOutside};
-constexpr int kParamCount = sizeof kCheckedOut / sizeof kCheckedOut[0];
-
-constexpr double kDegreesToRadians = 0.017453292519943295;
 
 // Merges source into destination: an empty destination takes the source as it is, an empty
 // source changes nothing, otherwise the bounding box of both.
@@ -49,28 +33,6 @@ void dispose_render_record(void* pre_render_data) {
   if (handle == nullptr || *handle == nullptr) return;
   auto* record = static_cast<RenderRecord*>(*handle);
   if (record->dispose_own_handle != nullptr) record->dispose_own_handle(handle);
-}
-
-double downsample_factor_of(const PF_InData* in_data) {
-  return static_cast<double>(in_data->downsample_x.num) /
-         static_cast<double>(in_data->downsample_x.den);
-}
-
-void fill_record(const PF_InData* in_data, const PF_ParamDef (&values)[kParamCount],
-                 RenderRecord& record) {
-  const auto dispose = record.dispose_own_handle;
-  std::memset(&record, 0, sizeof record);
-  record.dispose_own_handle = dispose;
-
-  record.downsample_factor = downsample_factor_of(in_data);
-  record.radius = values[0].u.fs_d.value;
-  record.weight_base = values[1].u.fs_d.value * 0.01 + 1.0;
-  record.specular_brightness = values[2].u.fs_d.value;
-  record.specular_threshold = values[3].u.sd.value;
-  record.shape = values[4].u.pd.value;
-  record.edges = values[5].u.sd.value;
-  record.phase = static_cast<double>(values[6].u.ad.value) / 65536.0 * kDegreesToRadians;
-  record.outside_mode = values[7].u.pd.value;
 }
 
 }  // namespace
@@ -100,11 +62,11 @@ PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRend
   extra->output->pre_render_data = record_handle;
   extra->output->delete_pre_render_data_func = dispose_render_record;
 
-  PF_ParamDef values[kParamCount];
+  PF_ParamDef values[kRecordedParamCount];
   std::memset(values, 0, sizeof values);
   int checked_out = 0;
-  for (; checked_out < kParamCount && err == PF_Err_NONE; ++checked_out) {
-    err = in_data->inter.checkout_param(in_data->effect_ref, kCheckedOut[checked_out],
+  for (; checked_out < kRecordedParamCount && err == PF_Err_NONE; ++checked_out) {
+    err = in_data->inter.checkout_param(in_data->effect_ref, kRecordedParams[checked_out],
                                         in_data->current_time, in_data->time_step,
                                         in_data->time_scale, &values[checked_out]);
     if (err != PF_Err_NONE) break;
@@ -123,7 +85,10 @@ PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRend
                                   in_data->time_step, in_data->time_scale, &checkout);
   }
   if (err == PF_Err_NONE) {
-    fill_record(in_data, values, *record);
+    const PF_ParamDef* const recorded[kRecordedParamCount] = {
+        &values[0], &values[1], &values[2], &values[3],
+        &values[4], &values[5], &values[6], &values[7]};
+    record_parameter_values(in_data, recorded, *record);
     // The output covers the request as far as the layer can deliver it; the input the
     // render receives reaches beyond it by the margins noted in the record.
     const PF_LRect result =
