@@ -51,7 +51,8 @@ int run(int argc, char** argv) {
   render->add_option("--plugin", args.plugin,
                      "the module to load (default: Veilmora.so beside veilmora)");
   render->add_option("--inject-failure", args.inject_failure)->group("");  // tests only
-  render->add_flag("--timing", args.timing, "print \"frame F: smart render T ms\" per frame");
+  render->add_flag("--timing", args.timing,
+                   "print \"frame F: smart render T ms\" per frame (\"render\" with --host premiere)");
   render->add_flag("--quiet", args.quiet, "no progress bar");
 
   std::string plugin;

@@ -215,6 +215,10 @@ RenderOptions validate_render_args(const RenderArgs& args) {
   }
   if (!args.region.empty()) options.region = picture_region(args.region);
   if (!args.host.empty()) options.host = host_kind(args.host);
+  if (options.host == HostKind::premiere && options.depth == RenderDepth::kFloat) {
+    throw bad_input("--host premiere: Premiere Pro hands effects 8-bit and 16-bit pictures "
+                    "only (--depth float is not one of them)");
+  }
   if (options.region && options.host == HostKind::premiere) {
     throw bad_input("--region needs the smart-render host: Premiere Pro (--host premiere) "
                     "renders whole frames");
