@@ -349,8 +349,7 @@ PF_Err finish_render(PF_InData* in_data, PF_OutData* out_data, RenderState& stat
 // The classic render is handed worlds without a pixel format code: a deep world is 16-bit,
 // any other 8-bit (a host using this command has no float worlds in this interface).
 int8_t format_from_world_flags(const PF_EffectWorld& world) {
-  constexpr int32_t kWorldFlagDeep = 1;  // PF_WorldFlag_DEEP
-  return (world.world_flags & kWorldFlagDeep) != 0 ? kPixelFormat16 : kPixelFormat8;
+  return (world.world_flags & PF_WorldFlag_DEEP) != 0 ? kPixelFormat16 : kPixelFormat8;
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ Command Instance::prepare(PF_Cmd cmd, Frame* frame) {
   in.utils = utils();
   in.effect_ref = ctx.ref;
   in.quality = settings.quality;
-  in.version = (13u << 16) | 28u;
+  in.version = PF_SpecVersion{13, 28};
   in.appl_id = settings.premiere ? PF_APPL_ID_PREMIERE : settings.appl_id;
   state_->premiere = settings.premiere;
   in.num_params =
