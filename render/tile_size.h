@@ -4,10 +4,6 @@
 
 #include <cstdint>
 
-// The largest effective radius the tiling supports: at 1024 a margin of 300 still leaves a
-// tile step of 424, and the kernel's rim stays inside the plane.
-constexpr double kMaxEffectiveRadius = 300.0;
-
 // 256 only when the whole image and both margins fit in one tile, 512 up to a margin of
 // 150, 1024 beyond.
 inline int32_t tile_size_for(int32_t longer_side, int32_t margin) {
