@@ -105,7 +105,7 @@ int run_render(const RenderOptions& options) {
   }
 
   ModuleSession session =
-      open_session(options.plugin, options.values.downsample, jobs.back().frame + 1);
+      open_session(options.plugin, options.values.downsample, jobs.back().frame + 1, options.host);
   apply_values(*session.instance, options.values);
   session.instance->set_layer(kIrisLayer, iris);
   if (!options.inject_failure_name.empty()) {
@@ -124,19 +124,30 @@ int run_render(const RenderOptions& options) {
                             " samples are NaN or infinite; they are rendered as 0");
     }
     check_output_file(job.output);
+    if (options.region) {
+      check_region_inside(*options.region, loaded.image.width, loaded.image.height);
+    }
+    if (options.host == HostKind::premiere && loaded.image.depth == RenderDepth::kFloat) {
+      throw bad_input("--host premiere: Premiere Pro hands effects 8-bit and 16-bit pictures "
+                      "only; " + job.input + " would render in float (give --depth 8 or 16)");
+    }
     std::unique_ptr<hostsim::World> input = world_from_image(loaded.image);
     std::vector<unsigned char>().swap(loaded.image.pixels);  // the world holds them now
     hostsim::World output(input->format(), input->width(), input->height());
     FrameTiming timing = render_frame(
         *session.instance, *input, output, job.frame,
-        [&](int32_t current, int32_t total) { display.frame_progress(job.frame, current, total); });
+        [&](int32_t current, int32_t total) { display.frame_progress(job.frame, current, total); },
+        options.region);
     input.reset();
-    write_image_file(job.output, image_from_world(output), loaded.layout,
-                     output_sample_type(loaded.layout, options.depth));
+    write_image_file(job.output,
+                     options.region ? image_from_world(output, *options.region)
+                                    : image_from_world(output),
+                     loaded.layout, output_sample_type(loaded.layout, options.depth));
     display.frame_finished(job.frame);
     if (options.timing) {
-      display.print_line("frame " + std::to_string(job.frame) + ": smart render " +
-                         format_ms(timing.smart_render_ms) + " ms");
+      const char* command = options.host == HostKind::premiere ? "render" : "smart render";
+      display.print_line("frame " + std::to_string(job.frame) + ": " + command + " " +
+                         format_ms(timing.render_ms) + " ms");
     }
   };
 

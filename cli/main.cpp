@@ -42,11 +42,17 @@ int run(int argc, char** argv) {
       "--depth", args.depth,
       "8|16|float: pixel format of the render and the output (default: the input's)");
   render->add_option("--frames", args.frames, "A-B: render frames A to B of INPUT/OUTPUT patterns");
+  render->add_option("--region", args.region,
+                     "X,Y,W,H: render only this rectangle of the picture (the output holds it)");
+  render->add_option("--host", args.host,
+                     "after-effects|premiere: the host the command plays (default after-effects: "
+                     "smart render; premiere: the classic render command)");
   render->add_option("--jobs", args.jobs, "frames rendered at once (default: number of cores)");
   render->add_option("--plugin", args.plugin,
                      "the module to load (default: Veilmora.so beside veilmora)");
   render->add_option("--inject-failure", args.inject_failure)->group("");  // tests only
-  render->add_flag("--timing", args.timing, "print \"frame F: smart render T ms\" per frame");
+  render->add_flag("--timing", args.timing,
+                   "print \"frame F: smart render T ms\" per frame (\"render\" with --host premiere)");
   render->add_flag("--quiet", args.quiet, "no progress bar");
 
   std::string plugin;
