@@ -149,6 +149,21 @@ RenderOptions validate_render_args(const RenderArgs& args) {
     }
   }
   if (!args.frames.empty()) options.frames = parse_frame_range(args.frames);
+  if (!args.chunk.empty()) {
+    options.chunk = parse_frame_chunk(args.chunk);
+    if (!options.frames) {
+      throw bad_input("--chunk " + args.chunk + " needs --frames A-B: it picks a part of them");
+    }
+  }
+  options.skip_existing = args.skip_existing;
+  options.linear = args.linear;
+  if (!args.colorspace.empty()) {
+    if (!args.linear) {
+      throw bad_input("--colorspace " + args.colorspace +
+                      " only applies with --linear (it names the colour space to decode)");
+    }
+    options.colorspace = args.colorspace;
+  }
 
   if (args.jobs.empty()) {
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
