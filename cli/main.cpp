@@ -54,7 +54,8 @@ int run(int argc, char** argv) {
                      "with --linear: the input's colour space where the file does not say it");
   render->add_option("--jobs", args.jobs, "frames rendered at once (default: number of cores)");
   render->add_option("--plugin", args.plugin,
-                     "the module to load (default: Veilmora.so beside veilmora)");
+                     "the module to load (default: Veilmora.so beside veilmora, else "
+                     "../lib/veilmora/Veilmora.so from its folder)");
   render->add_option("--inject-failure", args.inject_failure)->group("");  // tests only
   render->add_flag("--timing", args.timing, "print \"frame F: smart render T ms\" per frame");
   render->add_flag("--quiet", args.quiet, "no progress bar");
