@@ -1,7 +1,10 @@
 // The host's effect interface as this module and our stand-in host use it: error codes,
 // command selectors, flags, parameter records, effect worlds, pixel types, the smart
-// pre-render/render records and the host's callback tables. Our own layer: only what the
-// module calls on, with the host's names and numeric values.
+// pre-render/render records and the host's callback tables. Our own layer, with the host's
+// names and numeric values, and every record laid out as the host lays it out in memory
+// (64-bit Windows and macOS): entries the module never calls keep their places as opaque
+// pointers, reserved space as arrays of its size. The static_asserts at the end hold every
+// size and offset to the host's numbers, so a record that drifts stops the build.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +22,7 @@
 
 typedef int32_t PF_Err;
 typedef int32_t PF_Fixed;  // 16.16 signed fixed point
-typedef uint8_t PF_Boolean;
+typedef int8_t PF_Boolean;  // a signed char in the host
 typedef int32_t PF_ParamIndex;
 typedef int32_t PF_ParamType;
 typedef int32_t PF_ParamUIFlags;
@@ -103,15 +106,19 @@ enum : PF_OutFlags2 {
   PF_OutFlag2_NONE = 0,
   PF_OutFlag2_SUPPORTS_SMART_RENDER = 0x400,
   PF_OutFlag2_FLOAT_COLOR_AWARE = 0x1000,
+  PF_OutFlag2_SUPPORTS_THREADED_RENDERING = 1 << 27,
 };
 
 enum : PF_ParamUIFlags { PF_PUI_NONE = 0, PF_PUI_DISABLED = 0x20 };
 
-// Version encoding: major bits 19-21, minor 15-18, bug fix 11-14, stage 9-10, build 0-8.
+// Version encoding: the low three bits of the major version in bits 19-21 and its higher
+// bits in 26-29, minor 15-18, bug fix 11-14, stage 9-10, build 0-8; each field is cut to its
+// width, so an out-of-range part cannot spill into its neighbour.
 enum { PF_Stage_DEVELOP = 0, PF_Stage_ALPHA = 1, PF_Stage_BETA = 2, PF_Stage_RELEASE = 3 };
 constexpr uint32_t pf_version(uint32_t major, uint32_t minor, uint32_t bug, uint32_t stage,
                               uint32_t build) {
-  return (major << 19) | (minor << 15) | (bug << 11) | (stage << 9) | build;
+  return ((major & 0x7u) << 19) | (((major >> 3) & 0xFu) << 26) | ((minor & 0xFu) << 15) |
+         ((bug & 0xFu) << 11) | ((stage & 0x3u) << 9) | (build & 0x1FFu);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -126,6 +133,16 @@ typedef PF_LRect PF_Rect;
 struct PF_RationalScale {
   int32_t num;
   uint32_t den;
+};
+
+struct PF_Point {
+  int32_t h, v;
+};
+
+// The interface version the host speaks, major first.
+struct PF_SpecVersion {
+  int16_t major;
+  int16_t minor;
 };
 
 struct PF_Pixel8 {
@@ -152,11 +169,14 @@ enum : PF_PixelFormat {
   PF_PixelFormat_INVALID = 0x66646162,
 };
 
+typedef int32_t PF_WorldFlags;
+enum : PF_WorldFlags { PF_WorldFlag_DEEP = 1, PF_WorldFlag_WRITEABLE = 2 };  // DEEP: 16-bit
+
 // A layer or world: the input, the output, and the layer parameter's value all use it.
 struct PF_LayerDef {
   void* reserved0;
   void* reserved1;
-  int32_t world_flags;
+  PF_WorldFlags world_flags;
   void* data;        // first pixel of the first row; null when no layer is present
   int32_t rowbytes;  // bytes from one row to the next (may exceed width x pixel size)
   int32_t width;
@@ -195,9 +215,10 @@ enum : PF_ParamType {
   PF_Param_GROUP_END = 14,
 };
 
-constexpr PF_ParamIndex PF_ParamIndex_CHECK_ALL = -1;
-constexpr PF_ParamIndex PF_ParamIndex_CHECK_ALL_EXCEPT_LAYER_PARAMS = -2;
-constexpr PF_ParamIndex PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE = -3;
+constexpr PF_ParamIndex PF_ParamIndex_NONE = -1;
+constexpr PF_ParamIndex PF_ParamIndex_CHECK_ALL = -2;
+constexpr PF_ParamIndex PF_ParamIndex_CHECK_ALL_EXCEPT_LAYER_PARAMS = -3;
+constexpr PF_ParamIndex PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE = -4;
 
 constexpr int PF_MAX_EFFECT_PARAM_NAME_LEN = 31;
 constexpr int PF_MAX_PARAM_DESCRIPTION_LEN = 31;
@@ -277,6 +298,9 @@ struct PF_State {
 // Callback tables handed over inside the in-data
 // ---------------------------------------------------------------------------------------
 
+// An entry the module never calls: present only to keep later entries in their places.
+typedef void (*PF_UnusedCallback)(void);
+
 struct PF_InteractCallbacks {
   PF_Err (*checkout_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, int32_t what_time,
                            int32_t time_step, uint32_t time_scale, PF_ParamDef* param);
@@ -284,6 +308,12 @@ struct PF_InteractCallbacks {
   PF_Err (*add_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def);
   PF_Err (*abort)(PF_ProgPtr effect_ref);
   PF_Err (*progress)(PF_ProgPtr effect_ref, int32_t current, int32_t total);
+  PF_UnusedCallback register_ui;
+  PF_UnusedCallback checkout_layer_audio;
+  PF_UnusedCallback checkin_layer_audio;
+  PF_UnusedCallback get_audio_data;
+  void* reserved_str[3];
+  void* reserved[10];
 };
 
 struct PF_ANSICallbacks {
@@ -306,17 +336,65 @@ struct PF_ANSICallbacks {
   char* (*strcpy)(char* dest, const char* src);
   double (*asin)(double);
   double (*acos)(double);
+  int32_t ansi_procs;
+};
+
+struct PF_ColorCallbacks {
+  PF_UnusedCallback RGBtoHLS;
+  PF_UnusedCallback HLStoRGB;
+  PF_UnusedCallback RGBtoYIQ;
+  PF_UnusedCallback YIQtoRGB;
+  PF_UnusedCallback Luminance;
+  PF_UnusedCallback Hue;
+  PF_UnusedCallback Lightness;
+  PF_UnusedCallback Saturation;
 };
 
 struct PF_UtilCallbacks {
+  PF_UnusedCallback begin_sampling;
+  PF_UnusedCallback subpixel_sample;
+  PF_UnusedCallback area_sample;
+  PF_UnusedCallback get_batch_func_is_deprecated;
+  PF_UnusedCallback end_sampling;
+  PF_UnusedCallback composite_rect;
+  PF_UnusedCallback blend;
+  PF_UnusedCallback convolve;
   PF_Err (*copy)(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst,
                  PF_Rect* src_r, PF_Rect* dst_r);
+  PF_UnusedCallback fill;
+  PF_UnusedCallback gaussian_kernel;
+  PF_UnusedCallback iterate;
+  PF_UnusedCallback premultiply;
+  PF_UnusedCallback premultiply_color;
+  PF_UnusedCallback new_world;
+  PF_UnusedCallback dispose_world;
+  PF_UnusedCallback iterate_origin;
+  PF_UnusedCallback iterate_lut;
+  PF_UnusedCallback transfer_rect;
+  PF_UnusedCallback transform_world;
   PF_Handle (*host_new_handle)(uint64_t size);
   void* (*host_lock_handle)(PF_Handle handle);
   void (*host_unlock_handle)(PF_Handle handle);
   void (*host_dispose_handle)(PF_Handle handle);
-  uint64_t (*host_get_handle_size)(PF_Handle handle);
+  PF_UnusedCallback get_callback_addr;
+  void* app;
   PF_ANSICallbacks ansi;
+  PF_ColorCallbacks colorCB;
+  PF_UnusedCallback get_platform_data;
+  uint64_t (*host_get_handle_size)(PF_Handle handle);
+  PF_UnusedCallback iterate_origin_non_clip_src;
+  PF_UnusedCallback iterate_generic;
+  PF_UnusedCallback host_resize_handle;
+  PF_UnusedCallback subpixel_sample16;
+  PF_UnusedCallback area_sample16;
+  PF_UnusedCallback fill16;
+  PF_UnusedCallback premultiply_color16;
+  PF_UnusedCallback iterate16;
+  PF_UnusedCallback iterate_origin16;
+  PF_UnusedCallback iterate_origin_non_clip_src16;
+  PF_UnusedCallback get_pixel_data8;
+  PF_UnusedCallback get_pixel_data16;
+  int32_t reserved;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -324,6 +402,7 @@ struct PF_UtilCallbacks {
 // ---------------------------------------------------------------------------------------
 
 typedef int32_t SPErr;
+typedef int32_t SPBoolean;  // 32 bits in the Windows host (one byte on macOS)
 typedef int32_t A_Err;
 typedef int32_t AEGP_PluginID;
 typedef void* AEGP_GlobalRefcon;
@@ -331,7 +410,7 @@ typedef void* AEGP_GlobalRefcon;
 struct SPBasicSuite {
   SPErr (*AcquireSuite)(const char* name, int32_t version, const void** suite);
   SPErr (*ReleaseSuite)(const char* name, int32_t version);
-  PF_Boolean (*IsEqual)(const char* token1, const char* token2);
+  SPBoolean (*IsEqual)(const char* token1, const char* token2);
   SPErr (*AllocateBlock)(size_t size, void** block);
   SPErr (*FreeBlock)(void* block);
   SPErr (*ReallocateBlock)(void* block, size_t new_size, void** new_block);
@@ -353,29 +432,47 @@ struct SPBasicSuite {
 #define kPFSamplingFloatSuite "PF SamplingFloat Suite"
 #define kPFSamplingFloatSuiteVersion1 1
 
-// An entry the module never calls: present only to keep later entries in their places.
-typedef void (*PF_SuitePlaceholder)(void);
+// A suite entry the module never calls: present only to keep later entries in their places.
+typedef PF_UnusedCallback PF_SuitePlaceholder;
 
-struct PF_HandleSuite2 {
+// "PF Handle Suite" version 2.
+struct PF_HandleSuite1 {
   PF_Handle (*host_new_handle)(uint64_t size);
   void* (*host_lock_handle)(PF_Handle handle);
   void (*host_unlock_handle)(PF_Handle handle);
   void (*host_dispose_handle)(PF_Handle handle);
   uint64_t (*host_get_handle_size)(PF_Handle handle);
+  PF_SuitePlaceholder host_resize_handle;
 };
 
-struct AEGP_UtilitySuite7 {
+// "AEGP Utility Suite" version 7: twenty-five entries, of which the module calls the eighth.
+// Before it: ReportInfo, GetDriverPluginInitFuncVersion, GetDriverImplementationVersion,
+// StartQuietErrors, EndQuietErrors, StartUndoGroup, EndUndoGroup. After it: GetMainHWND,
+// ShowHideAllFloaters, the four paint palette and five character palette colour entries,
+// ConvertFpLongToHSFRatio, ConvertHSFRatioToFpLong, CauseIdleRoutinesToBeCalled,
+// GetSuppressInteractiveUI, WriteToOSConsole, WriteToDebugLog.
+struct AEGP_UtilitySuite3 {
   PF_SuitePlaceholder entries_1_to_7[7];
   A_Err (*AEGP_RegisterWithAEGP)(AEGP_GlobalRefcon global_refcon, const char* plugin_name,
                                  AEGP_PluginID* plugin_id);
+  PF_SuitePlaceholder entries_9_to_25[17];
 };
 
-struct PF_ParamUtilsSuite2 {
+// "PF Param Utils Suite" version 2. Its change test ignores the index it is given and
+// always checks every parameter except those excluded from the check.
+struct PF_ParamUtilsSuite1 {
   PF_Err (*PF_UpdateParamUI)(PF_ProgPtr effect_ref, PF_ParamIndex param_index,
                              const PF_ParamDef* def);
   PF_Err (*PF_GetCurrentState)(PF_ProgPtr effect_ref, PF_State* state);
   PF_Err (*PF_HasParamChanged)(PF_ProgPtr effect_ref, const PF_State* state,
                                PF_ParamIndex param_index, PF_Boolean* changed);
+  PF_SuitePlaceholder PF_HaveInputsChangedOverTimeSpan;
+  PF_SuitePlaceholder PF_IsIdenticalCheckout;
+  PF_SuitePlaceholder PF_FindKeyframeTime;
+  PF_SuitePlaceholder PF_GetKeyframeCount;
+  PF_SuitePlaceholder PF_CheckoutKeyframe;
+  PF_SuitePlaceholder PF_CheckinKeyframe;
+  PF_SuitePlaceholder PF_KeyIndexToTime;
 };
 
 struct PF_WorldSuite2 {
@@ -384,47 +481,76 @@ struct PF_WorldSuite2 {
   PF_Err (*PF_GetPixelFormat)(const PF_EffectWorld* world, PF_PixelFormat* format);
 };
 
+struct PF_CompositeMode {
+  int32_t xfer;
+  int32_t rand_seed;
+  uint8_t opacity;
+  PF_Boolean rgb_only;
+  uint16_t opacitySu;
+};
+
 // Sampling parameter block: the module fills only the source world; the rest stays zero.
 struct PF_SampPB {
   PF_Fixed x_radius;
+  PF_Fixed y_radius;
   PF_Fixed area;
-  PF_Fixed area_reciprocal;
-  int32_t samp_behave;
-  int32_t dest_x;
-  int32_t dest_y;
   PF_EffectWorld* src;
-  PF_LRect src_rect;
-  int32_t reserved[4];
+  int32_t samp_behave;
+  int32_t allow_asynch;
+  int32_t motion_blur;
+  PF_CompositeMode comp_mode;
+  void* mask0;
+  void* fcm_table;
+  void* fcd_table;
+  int32_t reserved[8];
 };
 
 struct PF_Sampling8Suite1 {
   PF_SuitePlaceholder nn_sample;
   PF_Err (*subpixel_sample)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y,
                             const PF_SampPB* params, PF_Pixel8* dst_pixel);
+  PF_SuitePlaceholder area_sample;
 };
 
 struct PF_Sampling16Suite1 {
   PF_SuitePlaceholder nn_sample16;
   PF_Err (*subpixel_sample16)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y,
                               const PF_SampPB* params, PF_Pixel16* dst_pixel);
+  PF_SuitePlaceholder area_sample16;
 };
 
 struct PF_SamplingFloatSuite1 {
   PF_SuitePlaceholder nn_sample_float;
   PF_Err (*subpixel_sample_float)(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y,
                                   const PF_SampPB* params, PF_PixelFloat* dst_pixel);
+  PF_SuitePlaceholder area_sample_float;
 };
 
 // ---------------------------------------------------------------------------------------
 // In-data and out-data
 // ---------------------------------------------------------------------------------------
 
+// Audio the host may hand over with a command; this effect has none, but the records keep
+// their places.
+struct PF_SoundFormatInfo {
+  double rateF;
+  int16_t num_channels;
+  int16_t format;
+  int16_t sample_size;
+};
+
+struct PF_SoundWorld {
+  PF_SoundFormatInfo fi;
+  int32_t num_samples;
+  void* dataP;
+};
+
 struct PF_InData {
   PF_InteractCallbacks inter;
   PF_UtilCallbacks* utils;
   PF_ProgPtr effect_ref;
   int32_t quality;
-  uint32_t version;
+  PF_SpecVersion version;
   int32_t serial_num;
   int32_t appl_id;  // four-character code of the host application ('PrMr': Premiere Pro)
   int32_t num_params;
@@ -450,6 +576,10 @@ struct PF_InData {
   PF_Handle global_data;
   PF_Handle sequence_data;
   PF_Handle frame_data;
+  int32_t start_sampL;
+  int32_t dur_sampL;
+  int32_t total_sampL;
+  PF_SoundWorld src_snd;
   SPBasicSuite* pica_basicP;
   int32_t pre_effect_source_origin_x;
   int32_t pre_effect_source_origin_y;
@@ -468,12 +598,12 @@ struct PF_OutData {
   PF_Handle frame_data;
   int32_t width;
   int32_t height;
-  int32_t origin_x;
-  int32_t origin_y;
+  PF_Point origin;
   PF_OutFlags out_flags;
   char return_msg[PF_MAX_EFFECT_MSG_LEN + 1];
   int32_t start_sampL;
   int32_t dur_sampL;
+  PF_SoundWorld dest_snd;
   PF_OutFlags2 out_flags2;
 };
 
@@ -494,7 +624,7 @@ struct PF_CheckoutResult {
   PF_LRect result_rect;
   PF_LRect max_result_rect;
   PF_RationalScale par;
-  int32_t solid;
+  PF_Boolean solid;
   PF_Boolean reservedB[3];
   int32_t ref_width;
   int32_t ref_height;
@@ -561,3 +691,5 @@ struct PF_SmartRenderExtra {
 
 typedef PF_Err (*PF_EntryPointFunc)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                     PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+
+#include "api/effect_api_layout.h"

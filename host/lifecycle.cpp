@@ -20,7 +20,7 @@ PF_Err global_setup(PF_InData* in_data, PF_OutData* out_data) {
   out_data->out_flags = kPiplGlobalOutFlags;
   out_data->out_flags2 |= kPiplGlobalOutFlags2;
 
-  const PF_HandleSuite2* handles = suites.handle();
+  const PF_HandleSuite1* handles = suites.handle();
   PF_Handle global = handles->host_new_handle(sizeof(GlobalRecord));
   if (global == nullptr) return PF_Err_INTERNAL_STRUCT_DAMAGED;
 
@@ -31,7 +31,7 @@ PF_Err global_setup(PF_InData* in_data, PF_OutData* out_data) {
     if (in_data->appl_id != PF_APPL_ID_PREMIERE) {
       // The Utility suite is fetched here, with the handle still unstored: a missing suite
       // must not leak it, so its error is taken as the result instead of unwinding past it.
-      const AEGP_UtilitySuite7* utility = nullptr;
+      const AEGP_UtilitySuite3* utility = nullptr;
       try {
         utility = suites.utility();
       } catch (PF_Err& thrown) {
@@ -83,7 +83,7 @@ PF_Err sequence_setup(PF_InData* in_data, PF_OutData* out_data) {
     if (out_data->sequence_data == previous) out_data->sequence_data = nullptr;
   }
 
-  const PF_HandleSuite2* handles = suites.handle();
+  const PF_HandleSuite1* handles = suites.handle();
   PF_Handle sequence = handles->host_new_handle(1);
   if (sequence == nullptr) return PF_Err_OUT_OF_MEMORY;
   if (auto* flag = static_cast<uint8_t*>(handles->host_lock_handle(sequence))) {

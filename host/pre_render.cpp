@@ -79,7 +79,7 @@ PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRend
   PF_RenderRequest layer_request = extra->input->output_request;
 
   SuiteCache suites(in_data->pica_basicP);
-  const PF_HandleSuite2* handles = suites.handle();
+  const PF_HandleSuite1* handles = suites.handle();
   PF_Handle record_handle = handles->host_new_handle(sizeof(RenderRecord));
   if (record_handle == nullptr) return PF_Err_OUT_OF_MEMORY;
   auto* record = static_cast<RenderRecord*>(handles->host_lock_handle(record_handle));

@@ -55,14 +55,14 @@ const void* SuiteCache::get(Slot slot) {
   return suite;
 }
 
-const PF_HandleSuite2* SuiteCache::handle() {
-  return static_cast<const PF_HandleSuite2*>(get(kHandle));
+const PF_HandleSuite1* SuiteCache::handle() {
+  return static_cast<const PF_HandleSuite1*>(get(kHandle));
 }
-const AEGP_UtilitySuite7* SuiteCache::utility() {
-  return static_cast<const AEGP_UtilitySuite7*>(get(kUtility));
+const AEGP_UtilitySuite3* SuiteCache::utility() {
+  return static_cast<const AEGP_UtilitySuite3*>(get(kUtility));
 }
-const PF_ParamUtilsSuite2* SuiteCache::param_utils() {
-  return static_cast<const PF_ParamUtilsSuite2*>(get(kParamUtils));
+const PF_ParamUtilsSuite1* SuiteCache::param_utils() {
+  return static_cast<const PF_ParamUtilsSuite1*>(get(kParamUtils));
 }
 const PF_Sampling8Suite1* SuiteCache::sampling8() {
   return static_cast<const PF_Sampling8Suite1*>(get(kSampling8));

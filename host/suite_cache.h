@@ -19,9 +19,9 @@ class SuiteCache {
   SuiteCache& operator=(const SuiteCache&) = delete;
 
   // Each accessor acquires its suite on first use and never returns null (it throws 516).
-  const PF_HandleSuite2* handle();
-  const AEGP_UtilitySuite7* utility();
-  const PF_ParamUtilsSuite2* param_utils();
+  const PF_HandleSuite1* handle();
+  const AEGP_UtilitySuite3* utility();
+  const PF_ParamUtilsSuite1* param_utils();
   const PF_Sampling8Suite1* sampling8();
   const PF_Sampling16Suite1* sampling16();
   const PF_SamplingFloatSuite1* sampling_float();

@@ -30,7 +30,9 @@ Outcome outcome_for(int32_t shape, PF_Err err) {
 }
 
 // The change test. A record too short for a PF_State (the one-byte record of sequence
-// setup, or none at all) cannot be compared and counts as changed.
+// setup, or none at all) cannot be compared and counts as changed. The host's version 2 of
+// the suite checks every parameter whatever index it is given; -3 asks for all but layers
+// from a host that honours it.
 PF_Err test_for_change(const PF_InData* in_data, SuiteCache& suites, PF_Boolean& changed) {
   changed = 0;
   PF_Handle sequence = in_data->sequence_data;
@@ -39,9 +41,9 @@ PF_Err test_for_change(const PF_InData* in_data, SuiteCache& suites, PF_Boolean&
     changed = 1;
     return PF_Err_NONE;
   }
-  return suites.param_utils()->PF_HasParamChanged(in_data->effect_ref,
-                                                  static_cast<const PF_State*>(*sequence),
-                                                  PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE, &changed);
+  return suites.param_utils()->PF_HasParamChanged(
+      in_data->effect_ref, static_cast<const PF_State*>(*sequence),
+      PF_ParamIndex_CHECK_ALL_EXCEPT_LAYER_PARAMS, &changed);
 }
 
 // Replaces the sequence data by a fresh snapshot. A handle that cannot be had is not an
@@ -49,8 +51,8 @@ PF_Err test_for_change(const PF_InData* in_data, SuiteCache& suites, PF_Boolean&
 PF_Err take_snapshot(PF_InData* in_data, PF_OutData* out_data, SuiteCache& suites) {
   // Both suites are fetched before the allocation: a missing one unwinds from here, and
   // must not strand the fresh handle.
-  const PF_HandleSuite2* handles = suites.handle();
-  const PF_ParamUtilsSuite2* param_utils = suites.param_utils();
+  const PF_HandleSuite1* handles = suites.handle();
+  const PF_ParamUtilsSuite1* param_utils = suites.param_utils();
   PF_Handle fresh = in_data->utils->host_new_handle(sizeof(PF_State));
   if (fresh == nullptr) return PF_Err_NONE;
   if (*fresh == nullptr) {

@@ -161,16 +161,40 @@ char* host_strcpy(char* dest, const char* src) {
   return dest;
 }
 
-PF_UtilCallbacks util_table = {
-    copy_world,
-    new_handle,
-    lock_handle,
-    unlock_handle,
-    dispose_handle,
-    get_handle_size,
-    {m_atan, m_atan2, m_ceil, m_cos, m_exp, m_fabs, m_floor, m_fmod, m_hypot, m_log, m_log10, m_pow,
-     m_sin, m_sqrt, m_tan, host_sprintf, host_strcpy, m_asin, m_acos},
-};
+// The tables' entries the module never calls; one that is called anyway is logged.
+void unused_callback_called() {
+  std::lock_guard lock(host().mutex);
+  log_fault("unused callback", "a callback the host does not offer was called");
+}
+
+// The utility table as the host lays it out: the module's entries among the many it never
+// calls, each of those answering with a logged fault.
+PF_UtilCallbacks make_util_table() {
+  PF_UtilCallbacks u{};
+  for (PF_UnusedCallback* slot :
+       {&u.begin_sampling, &u.subpixel_sample, &u.area_sample, &u.get_batch_func_is_deprecated,
+        &u.end_sampling, &u.composite_rect, &u.blend, &u.convolve, &u.fill, &u.gaussian_kernel,
+        &u.iterate, &u.premultiply, &u.premultiply_color, &u.new_world, &u.dispose_world,
+        &u.iterate_origin, &u.iterate_lut, &u.transfer_rect, &u.transform_world,
+        &u.get_callback_addr, &u.get_platform_data, &u.iterate_origin_non_clip_src,
+        &u.iterate_generic, &u.host_resize_handle, &u.subpixel_sample16, &u.area_sample16,
+        &u.fill16, &u.premultiply_color16, &u.iterate16, &u.iterate_origin16,
+        &u.iterate_origin_non_clip_src16, &u.get_pixel_data8, &u.get_pixel_data16,
+        &u.colorCB.RGBtoHLS, &u.colorCB.HLStoRGB, &u.colorCB.RGBtoYIQ, &u.colorCB.YIQtoRGB,
+        &u.colorCB.Luminance, &u.colorCB.Hue, &u.colorCB.Lightness, &u.colorCB.Saturation})
+    *slot = unused_callback_called;
+  u.copy = copy_world;
+  u.host_new_handle = new_handle;
+  u.host_lock_handle = lock_handle;
+  u.host_unlock_handle = unlock_handle;
+  u.host_dispose_handle = dispose_handle;
+  u.host_get_handle_size = get_handle_size;
+  u.ansi = {m_atan,  m_atan2, m_ceil, m_cos, m_exp,        m_fabs,      m_floor,
+            m_fmod,  m_hypot, m_log,  m_log10, m_pow,      m_sin,       m_sqrt,
+            m_tan,   host_sprintf, host_strcpy, m_asin, m_acos, 0};
+  return u;
+}
+PF_UtilCallbacks util_table = make_util_table();
 
 std::string param_name(const PF_ParamDef& d) {
   return std::string(d.name, strnlen(d.name, sizeof d.name));
@@ -331,8 +355,17 @@ namespace hostsim {
 PF_UtilCallbacks* utils() { return &detail::util_table; }
 
 PF_InteractCallbacks interact_callbacks() {
-  return PF_InteractCallbacks{detail::cb_checkout_param, detail::cb_checkin_param,
-                              detail::cb_add_param, detail::cb_abort, detail::cb_progress};
+  PF_InteractCallbacks c{};
+  c.checkout_param = detail::cb_checkout_param;
+  c.checkin_param = detail::cb_checkin_param;
+  c.add_param = detail::cb_add_param;
+  c.abort = detail::cb_abort;
+  c.progress = detail::cb_progress;
+  c.register_ui = detail::unused_callback_called;
+  c.checkout_layer_audio = detail::unused_callback_called;
+  c.checkin_layer_audio = detail::unused_callback_called;
+  c.get_audio_data = detail::unused_callback_called;
+  return c;
 }
 
 }  // namespace hostsim

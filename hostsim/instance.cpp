@@ -126,7 +126,7 @@ Command Instance::prepare(PF_Cmd cmd, Frame* frame) {
   in.utils = utils();
   in.effect_ref = ctx.ref;
   in.quality = settings.quality;
-  in.version = (13u << 16) | 28u;
+  in.version = PF_SpecVersion{13, 28};
   in.appl_id = settings.appl_id;
   in.num_params =
       state_->num_params ? state_->num_params : static_cast<int32_t>(state_->decls.size()) + 1;

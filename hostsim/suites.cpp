@@ -18,8 +18,8 @@ void placeholder_called() {
   log_fault("placeholder", "an unimplemented suite entry was called");
 }
 
-PF_HandleSuite2 handle_suite = {new_handle, lock_handle, unlock_handle, dispose_handle,
-                                get_handle_size};
+PF_HandleSuite1 handle_suite = {new_handle,      lock_handle,       unlock_handle,
+                                dispose_handle,  get_handle_size,   placeholder_called};
 
 A_Err register_with_aegp(AEGP_GlobalRefcon, const char* plugin_name, AEGP_PluginID* plugin_id) {
   std::lock_guard lock(host().mutex);
@@ -42,13 +42,14 @@ A_Err register_with_aegp(AEGP_GlobalRefcon, const char* plugin_name, AEGP_Plugin
   return 0;
 }
 
-AEGP_UtilitySuite7 make_utility_suite() {
-  AEGP_UtilitySuite7 s{};
+AEGP_UtilitySuite3 make_utility_suite() {
+  AEGP_UtilitySuite3 s{};
   for (auto& e : s.entries_1_to_7) e = placeholder_called;
   s.AEGP_RegisterWithAEGP = register_with_aegp;
+  for (auto& e : s.entries_9_to_25) e = placeholder_called;
   return s;
 }
-AEGP_UtilitySuite7 utility_suite = make_utility_suite();
+AEGP_UtilitySuite3 utility_suite = make_utility_suite();
 
 // A PF_State of 16 bytes is read or written at `p`: when `p` lies in a host handle, the
 // block must hold all 16 bytes from there (a sequence-data record may be one byte long).
@@ -146,33 +147,17 @@ PF_Err has_param_changed(PF_ProgPtr effect_ref, const PF_State* state, PF_ParamI
         PF_Err_BAD_CALLBACK_PARAM, false, true);
     return PF_Err_BAD_CALLBACK_PARAM;
   }
+  // As the host's version 2 of this suite does, the index is not looked at: every parameter
+  // is checked except those excluded from the check, and this host excludes none.
   const InstanceState& inst = *ctx->instance;
   const PF_State now = state_of(inst);
-  const auto count = static_cast<PF_ParamIndex>(inst.decls.size());
-  if (index >= 0 && (index < 1 || index > count)) {
-    log_call(
-        t, "PF_HasParamChanged", {}, [&] { return detail() + ": no such parameter"; },
-        PF_Err_INVALID_INDEX, false, true);
-    return PF_Err_INVALID_INDEX;
-  }
   bool result;
   const auto then = static_cast<uint32_t>(state->reserved[1]);
   if (state->reserved[0] != now.reserved[0] || then > static_cast<uint32_t>(now.reserved[1])) {
     result = true;  // not a snapshot of ours (or from the future): treat as changed
-  } else if (index == PF_ParamIndex_CHECK_ALL || index == PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE ||
-             index < PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE) {
+  } else {
     result = state->reserved[1] != now.reserved[1] || state->reserved[2] != now.reserved[2] ||
              state->reserved[3] != now.reserved[3];
-  } else {
-    result = false;
-    for (PF_ParamIndex i = 1; i <= count; ++i) {
-      const DeclaredParam& d = *inst.decls[i - 1];
-      if (index >= 1 && i != index) continue;
-      if (index == PF_ParamIndex_CHECK_ALL_EXCEPT_LAYER_PARAMS &&
-          d.def.param_type == PF_Param_LAYER)
-        continue;
-      if (d.changed_at > then) result = true;
-    }
   }
   *changed = result ? 1 : 0;
   log_call(
@@ -181,7 +166,21 @@ PF_Err has_param_changed(PF_ProgPtr effect_ref, const PF_State* state, PF_ParamI
   return 0;
 }
 
-PF_ParamUtilsSuite2 param_utils_suite = {update_param_ui, get_current_state, has_param_changed};
+PF_ParamUtilsSuite1 make_param_utils_suite() {
+  PF_ParamUtilsSuite1 s{};
+  s.PF_UpdateParamUI = update_param_ui;
+  s.PF_GetCurrentState = get_current_state;
+  s.PF_HasParamChanged = has_param_changed;
+  s.PF_HaveInputsChangedOverTimeSpan = placeholder_called;
+  s.PF_IsIdenticalCheckout = placeholder_called;
+  s.PF_FindKeyframeTime = placeholder_called;
+  s.PF_GetKeyframeCount = placeholder_called;
+  s.PF_CheckoutKeyframe = placeholder_called;
+  s.PF_CheckinKeyframe = placeholder_called;
+  s.PF_KeyIndexToTime = placeholder_called;
+  return s;
+}
+PF_ParamUtilsSuite1 param_utils_suite = make_param_utils_suite();
 
 PF_Err get_pixel_format(const PF_EffectWorld* world, PF_PixelFormat* format) {
   std::lock_guard lock(host().mutex);
@@ -264,9 +263,10 @@ PF_Err sample_float(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb,
   return subpixel("subpixel_sample_float", PF_PixelFormat_ARGB128, ref, x, y, pb, dst);
 }
 
-PF_Sampling8Suite1 sampling8_suite = {placeholder_called, sample8};
-PF_Sampling16Suite1 sampling16_suite = {placeholder_called, sample16};
-PF_SamplingFloatSuite1 sampling_float_suite = {placeholder_called, sample_float};
+PF_Sampling8Suite1 sampling8_suite = {placeholder_called, sample8, placeholder_called};
+PF_Sampling16Suite1 sampling16_suite = {placeholder_called, sample16, placeholder_called};
+PF_SamplingFloatSuite1 sampling_float_suite = {placeholder_called, sample_float,
+                                               placeholder_called};
 
 SuiteEntry* find_suite(const char* name, int32_t version) {
   for (auto& s : suites())
@@ -345,7 +345,7 @@ SPErr release_suite(const char* name, int32_t version) {
   return 0;
 }
 
-PF_Boolean is_equal(const char* a, const char* b) {
+SPBoolean is_equal(const char* a, const char* b) {
   std::lock_guard lock(host().mutex);
   Ticket t = count_call("IsEqual", {});
   const bool eq = a && b && std::strcmp(a, b) == 0;

@@ -106,6 +106,9 @@ World::World(PF_PixelFormat format, int32_t width, int32_t height, int32_t rowby
   def_.height = height;
   def_.extent_hint = PF_LRect{0, 0, width, height};
   def_.pix_aspect_ratio = PF_RationalScale{1, 1};
+  // As the host marks them: every world handed out is writable, and a 16-bit one is deep.
+  def_.world_flags =
+      PF_WorldFlag_WRITEABLE | (format == PF_PixelFormat_ARGB64 ? PF_WorldFlag_DEEP : 0);
   register_world();
 }
 

@@ -52,13 +52,16 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
   std::array<std::ptrdiff_t, kMaxTile> row_offset;
   const TileSource source{column.data(), row_offset.data()};
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
-    // Source rows of this row of tiles, folded once instead of once per pixel.
+    // Source rows of this row of tiles, folded once instead of once per pixel. Tile
+    // coordinates are the output's; the input is read at the same place of the layer.
     for (int32_t j = 0; j < n; ++j) {
-      row_offset[j] = static_cast<std::ptrdiff_t>(outside_index(ty + j, plan.height, mirror)) *
-                      plan.input_stride;
+      const int32_t y = outside_index(plan.input_top + ty + j, plan.input_height, mirror);
+      row_offset[j] = static_cast<std::ptrdiff_t>(y) * plan.input_stride;
     }
     for (int32_t tx = -plan.p; tx < plan.width; tx += step) {
-      for (int32_t i = 0; i < n; ++i) column[i] = outside_index(tx + i, plan.width, mirror);
+      for (int32_t i = 0; i < n; ++i) {
+        column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
+      }
       load(input, plan, source, planes);
       convolve_planes(n, planes, kernels);
       write(output, plan, tx, ty, planes);
@@ -82,10 +85,22 @@ bool planes_present(const WorkingPlanes& planes) {
 
 // The record's image description must be usable as it stands: an inconsistent one is
 // refused before anything is read or written.
+bool output_inside_input(const RenderRecord& rec) {
+  if (rec.input_beyond_left < 0 || rec.input_beyond_top < 0 || rec.input_beyond_right < 0 ||
+      rec.input_beyond_bottom < 0) {
+    return false;
+  }
+  // In 64 bits: margins near the largest int32 must not wrap round to a plausible size.
+  const int64_t across = int64_t{rec.input_beyond_left} + rec.input_beyond_right;
+  const int64_t down = int64_t{rec.input_beyond_top} + rec.input_beyond_bottom;
+  return across <= rec.width && down <= rec.height;
+}
+
 bool image_usable(const RenderRecord& rec) {
-  if (rec.width < 0 || rec.height < 0) return false;
-  if (rec.width == 0 || rec.height == 0) return true;  // nothing will be read or written
-  if (rec.input_stride < rec.width || rec.output_stride < rec.width) return false;
+  if (rec.width < 0 || rec.height < 0 || !output_inside_input(rec)) return false;
+  const int32_t out_width = output_width_of(rec);
+  if (out_width == 0 || output_height_of(rec) == 0) return true;  // nothing will be written
+  if (rec.input_stride < rec.width || rec.output_stride < out_width) return false;
   switch (rec.pixel_format) {
     case kPixelFormat8:
       return rec.input_pixels8 != nullptr && rec.output_pixels8 != nullptr;
@@ -132,8 +147,8 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
     return PF_Err_BAD_CALLBACK_PARAM;
   }
 
-  // An empty image has no pixel to write and no tile to walk.
-  if (rec.width == 0 || rec.height == 0) return PF_Err_NONE;
+  // An empty output has no pixel to write and no tile to walk.
+  if (output_width_of(rec) == 0 || output_height_of(rec) == 0) return PF_Err_NONE;
 
   // The kernel spectrum, unscaled; this first transform of the render builds the table.
   fft_2d(n, 2 * n, 1, planes.kernel.rows, planes.fft_work, planes.fft_table);
@@ -142,8 +157,12 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   TilePlan plan{};
   plan.n = n;
   plan.p = p;
-  plan.width = rec.width;
-  plan.height = rec.height;
+  plan.width = output_width_of(rec);
+  plan.height = output_height_of(rec);
+  plan.input_width = rec.width;
+  plan.input_height = rec.height;
+  plan.input_left = rec.input_beyond_left;
+  plan.input_top = rec.input_beyond_top;
   plan.input_stride = rec.input_stride;
   plan.output_stride = rec.output_stride;
   plan.kernel_sum = kernel_sum;

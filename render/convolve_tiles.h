@@ -18,16 +18,20 @@ struct TileHost {
   const PF_ANSICallbacks* ansi;
 };
 
-// Runs the whole tile walk for tile size n and margin p over rec's W x H image. The kernel
-// plane holds the untransformed kernel whose values sum to kernel_sum; afterwards it holds
-// the kernel spectrum divided by n x n. For a 16-bit image, planes.colour_table (when
+// Runs the whole tile walk for tile size n and margin p over rec's output grid: the W x H
+// input world less the record's input_beyond_* margins (the whole input when they are 0).
+// Tiles are laid over the output; the input is read at the matching place, with the
+// outside rule applied only beyond the input world's own edges. The kernel plane holds the
+// untransformed kernel whose values sum to kernel_sum; afterwards it holds the kernel
+// spectrum divided by n x n. For a 16-bit image, planes.colour_table (when
 // given) is filled with the plane value of every channel value. progress_count is
 // advanced once per tile. Returns pending_err if it was non-zero (then nothing is walked),
 // else the first non-zero progress result, else 0. Every output pixel is written even after
 // a progress error. Arguments that cannot describe a walk (n not a power of two up to 1024,
 // p outside 0 <= 2p < n, a missing plane or pixel array, a stride below the width, an
-// unknown pixel format, a weight base below 1) give PF_Err_BAD_CALLBACK_PARAM before anything
-// is transformed or written; an image without pixels (W or H of 0) gives 0 and no tiles.
+// unknown pixel format, a weight base below 1, margins that are negative or leave less than
+// nothing of the input) give PF_Err_BAD_CALLBACK_PARAM before anything is transformed or
+// written; an output without pixels gives 0 and no tiles.
 // Non-finite float channels are read as 0.
 PF_Err convolve_tiles(const RenderRecord& rec, int32_t n, int32_t p, const WorkingPlanes& planes,
                       double kernel_sum, int32_t& progress_count, int32_t progress_total,

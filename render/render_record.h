@@ -42,7 +42,26 @@ struct RenderRecord {
   // record carries the routine that can give its handle back. Set by pre-render right after
   // the lock and kept when the record is cleared.
   void (*dispose_own_handle)(PF_Handle handle);
+  // Where the output lies inside the input world. A render of part of a layer checks the
+  // input out with a margin around the output, so the blur near the output's edges reads
+  // the layer's real neighbours: the input then reaches this many pixels beyond the output
+  // on each side (fewer where the layer itself ends). The output is (width - left - right)
+  // x (height - top - bottom) pixels and its first pixel is input pixel (left, top). All
+  // four are 0 when the output covers the input world exactly. Filled by pre-render from
+  // the output's rectangle and the input's, after the record is cleared.
+  int32_t input_beyond_left;
+  int32_t input_beyond_top;
+  int32_t input_beyond_right;
+  int32_t input_beyond_bottom;
 };
+
+// The size of the output grid the tile stage writes, from the record's input size and margins.
+inline int32_t output_width_of(const RenderRecord& rec) {
+  return rec.width - rec.input_beyond_left - rec.input_beyond_right;
+}
+inline int32_t output_height_of(const RenderRecord& rec) {
+  return rec.height - rec.input_beyond_top - rec.input_beyond_bottom;
+}
 
 // One complex plane of the tile size: n row references, each to 2n interleaved doubles.
 // rows[a] holds one image column of a tile: element [a][b] is image (x + a, y + b).

@@ -17,7 +17,11 @@
 struct TilePlan {
   int32_t n;  // tile size
   int32_t p;  // margin
-  int32_t width, height;
+  int32_t width, height;  // the output grid the tiles cover and write
+  // The input world, which may reach beyond the output: output pixel (x, y) is input pixel
+  // (input_left + x, input_top + y). The outside rule folds against the input's own size.
+  int32_t input_width, input_height;
+  int32_t input_left, input_top;
   int32_t input_stride, output_stride;
   TileLoadRule rule;
   WeightBase weight;       // M, with ln M in two parts for the vector pow

@@ -36,6 +36,8 @@ struct Settings {
   TilePath path = tile_best_path();
   bool colour_table = true;  // hand the tile stage memory for the 16-bit colour table
   int32_t n = kN;            // tile size
+  // How far the input reaches beyond the output: left, top, right, bottom.
+  int32_t beyond[4] = {0, 0, 0, 0};
 };
 
 // Sets up the record and planes as the driver would and runs the tile stage.
@@ -55,6 +57,10 @@ PF_Err run_tiles(TestImage<Pixel>& in, TestImage<Pixel>& out, const Settings& s,
   rec.specular_threshold = s.threshold;
   rec.weight_base = s.weight_base;
   rec.outside_mode = s.outside;
+  rec.input_beyond_left = s.beyond[0];
+  rec.input_beyond_top = s.beyond[1];
+  rec.input_beyond_right = s.beyond[2];
+  rec.input_beyond_bottom = s.beyond[3];
 
   TestPlanes local(s.n);
   TestPlanes& planes = keep != nullptr ? *keep : local;
@@ -182,13 +188,15 @@ bool close_pixel(const Pixel& got, const Pixel& want) {
          close_channel(got.green, want.green) && close_channel(got.blue, want.blue);
 }
 
+// Output pixel (x, y) is the direct convolution at input pixel (x + left, y + top), where
+// left and top are how far the input reaches beyond the output (0 for a whole-image walk).
 template <typename Pixel>
 void expect_matches_direct(const TestImage<Pixel>& in, const TestImage<Pixel>& out,
                            const std::vector<Tap>& taps, const Settings& s) {
   int failures = 0;
-  for (int32_t y = 0; y < in.height; ++y) {
-    for (int32_t x = 0; x < in.width; ++x) {
-      const Pixel want = direct_pixel(in, x, y, taps, s);
+  for (int32_t y = 0; y < out.height; ++y) {
+    for (int32_t x = 0; x < out.width; ++x) {
+      const Pixel want = direct_pixel(in, x + s.beyond[0], y + s.beyond[1], taps, s);
       const Pixel& got = out.at(x, y);
       if (!close_pixel(got, want) && ++failures <= 5) {
         ADD_FAILURE() << "pixel (" << x << ", " << y << "): got " << describe(got) << ", want "
@@ -368,6 +376,98 @@ TEST(TileSizes, SmallTilesMatchTheDirectConvolutionOnBothBuilds) {
       expect_matches_direct(in_8, out_8, taps, s);
     }
   }
+}
+
+// ----- An output lying inside a larger input ----------------------------------------------
+
+// The input reaches beyond the output by various margins (more than the blur reaches, exactly
+// as far, less, none), as when part of a layer is rendered: every output pixel is the direct
+// convolution of the whole input at its place, with the outside rule only at the input's
+// own edges. Small tiles put several tiles and their edges inside the margins.
+template <typename Pixel>
+void check_inside_larger_input(int32_t n, TilePath path) {
+  struct Margins {
+    int32_t left, top, right, bottom;
+  };
+  const int32_t p = n == kN ? 6 : n / 4;
+  const Margins cases[] = {{p, p, p, p}, {13, 2, 0, 9}, {0, p, 3 * p, 0}, {1, 0, 0, 1},
+                           {40, 30, 0, 0}};
+  for (const int32_t outside : {kOutsideMirror, kOutsideEdge}) {
+    for (const Margins& m : cases) {
+      SCOPED_TRACE("margins " + std::to_string(m.left) + " " + std::to_string(m.top) + " " +
+                   std::to_string(m.right) + " " + std::to_string(m.bottom) +
+                   (outside == kOutsideMirror ? ", mirror" : ", edge"));
+      std::mt19937 rng(700 + 13 * m.left + 5 * m.bottom + outside + n);
+      TestImage<Pixel> in(61, 47, 64);
+      randomise(in, rng);
+      TestImage<Pixel> out(61 - m.left - m.right, 47 - m.top - m.bottom, 61,
+                           sentinel<Pixel>());
+      Settings s;
+      s.outside = outside;
+      s.weight_base = 1.03;
+      s.gain = 1.2;
+      s.threshold = 150;
+      s.path = path;
+      s.colour_table = path != TilePath::portable;
+      s.n = n;
+      s.beyond[0] = m.left;
+      s.beyond[1] = m.top;
+      s.beyond[2] = m.right;
+      s.beyond[3] = m.bottom;
+      const std::vector<Tap> taps = random_taps(p, rng);
+      ProgressLog log;
+      int32_t count = 0;
+      ASSERT_EQ(run_tiles(in, out, s, taps, p, log, count), PF_Err_NONE);
+      expect_matches_direct(in, out, taps, s);
+      expect_padding_untouched(out);
+      // The walk covers the output, not the input.
+      const int32_t step = n - 2 * p;
+      const int32_t tiles = ((out.width + p + step - 1) / step) * ((out.height + p + step - 1) / step);
+      EXPECT_EQ(count, tiles);
+    }
+  }
+}
+
+TEST(TileRegion, OutputInsideALargerInputMatchesTheDirectConvolutionOfTheInput) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+    if (!tile_path_available(path)) continue;
+    for (int32_t n : {kN, 16}) {
+      SCOPED_TRACE("n = " + std::to_string(n) +
+                   (path == TilePath::portable ? ", portable" : ", vector"));
+      check_inside_larger_input<PF_Pixel8>(n, path);
+      check_inside_larger_input<PF_Pixel16>(n, path);
+      check_inside_larger_input<PF_PixelFloat>(n, path);
+    }
+  }
+}
+
+// Margins that do not describe an output inside the input are refused before anything is
+// written; margins that leave no output are nothing to do.
+TEST(TileRegion, MarginsOutsideTheInputAreRefusedUntouched) {
+  TestImage<PF_Pixel8> in(30, 20, 30, PF_Pixel8{255, 9, 9, 9});
+  TestImage<PF_Pixel8> out(30, 20, 30, sentinel<PF_Pixel8>());
+  const std::vector<Tap> taps = {{0, 0, 1.0}};
+  auto run = [&](int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    Settings s;
+    s.beyond[0] = left;
+    s.beyond[1] = top;
+    s.beyond[2] = right;
+    s.beyond[3] = bottom;
+    ProgressLog log;
+    int32_t count = 0;
+    const PF_Err err = run_tiles(in, out, s, taps, 2, log, count);
+    EXPECT_EQ(count, 0);
+    return err;
+  };
+  EXPECT_EQ(run(-1, 0, 0, 0), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(run(0, 0, 0, -1), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(run(20, 0, 11, 0), PF_Err_BAD_CALLBACK_PARAM);  // 31 columns of 30
+  EXPECT_EQ(run(0, 21, 0, 0), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(run(INT32_MAX, 0, INT32_MAX, 0), PF_Err_BAD_CALLBACK_PARAM);  // would wrap
+  for (const PF_Pixel8& px : out.pixels) ASSERT_EQ(px.red, 7);
+  EXPECT_EQ(run(10, 0, 20, 0), PF_Err_NONE);  // no column left
+  EXPECT_EQ(run(0, 5, 0, 15), PF_Err_NONE);   // no row left
+  for (const PF_Pixel8& px : out.pixels) ASSERT_EQ(px.red, 7);
 }
 
 // Any outside mode other than Mirror is Edge.

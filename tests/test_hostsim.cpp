@@ -152,7 +152,7 @@ TEST_F(HostsimTest, SuitesAreServedByNameAndVersionAndCounted) {
   for (const auto& s : hostsim::suite_stats()) EXPECT_EQ(s.releases, s.acquires) << s.name;
 
   // The handle suite's table reaches the same handles as the utility callbacks.
-  const PF_HandleSuite2* hs = nullptr;
+  const PF_HandleSuite1* hs = nullptr;
   sp->AcquireSuite("PF Handle Suite", 2, reinterpret_cast<const void**>(&hs));
   PF_Handle h = hs->host_new_handle(3);
   EXPECT_EQ(hostsim::utils()->host_get_handle_size(h), 3u);
@@ -650,7 +650,7 @@ TEST_F(ParamTest, CheckoutFailureByIndex) {
 
 TEST_F(ParamTest, StateSnapshotChangesWithAnyValue) {
   hostsim::Command c = fx.prepare(PF_Cmd_USER_CHANGED_PARAM);
-  const PF_ParamUtilsSuite2* pu = nullptr;
+  const PF_ParamUtilsSuite1* pu = nullptr;
   hostsim::basic_suite()->AcquireSuite("PF Param Utils Suite", 2,
                                        reinterpret_cast<const void**>(&pu));
   PF_State s0{};
@@ -660,22 +660,22 @@ TEST_F(ParamTest, StateSnapshotChangesWithAnyValue) {
     EXPECT_EQ(pu->PF_HasParamChanged(c.in_data.effect_ref, &s, i, &b), 0);
     return b;
   };
-  EXPECT_EQ(changed(s0, PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE), 0);
+  EXPECT_EQ(changed(s0, -3), 0);
   fx.set_int(2, 255);  // the declared value: no change
-  EXPECT_EQ(changed(s0, PF_ParamIndex_CHECK_ALL), 0);
+  EXPECT_EQ(changed(s0, -2), 0);
   fx.set_int(2, 100);
-  EXPECT_EQ(changed(s0, PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE), 1);
-  EXPECT_EQ(changed(s0, 2), 1);
-  EXPECT_EQ(changed(s0, 1), 0);
+  // The host's version 2 ignores the index: whatever is asked, a change of parameter 2 is
+  // seen, also when asking about parameter 1 or about one that does not exist.
+  for (PF_ParamIndex i : {-4, -3, -2, -1, 1, 2, 99}) EXPECT_EQ(changed(s0, i), 1) << i;
   PF_State s1{};
   pu->PF_GetCurrentState(c.in_data.effect_ref, &s1);
   EXPECT_NE(std::memcmp(&s0, &s1, sizeof s0), 0);
-  EXPECT_EQ(changed(s1, PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE), 0);
-  // Only a layer changes: all-but-layers sees nothing, all sees it.
+  for (PF_ParamIndex i : {-4, -3, -2, -1, 1, 2, 99}) EXPECT_EQ(changed(s1, i), 0) << i;
+  // Only a layer changes: the all-but-layers index -3 sees it too, as no index is honoured.
   auto layer = std::make_shared<World>(PF_PixelFormat_ARGB32, 1, 1);
   fx.set_layer(5, layer);
-  EXPECT_EQ(changed(s1, PF_ParamIndex_CHECK_ALL_EXCEPT_LAYER_PARAMS), 0);
-  EXPECT_EQ(changed(s1, PF_ParamIndex_CHECK_ALL), 1);
+  EXPECT_EQ(changed(s1, -3), 1);
+  EXPECT_EQ(changed(s1, 1), 1);
   // A record that is not a snapshot of ours counts as changed.
   PF_State zero{};
   EXPECT_EQ(changed(zero, 1), 1);
@@ -683,8 +683,7 @@ TEST_F(ParamTest, StateSnapshotChangesWithAnyValue) {
   // A state record in a handle too short for a PF_State is refused, not read past.
   PF_Handle one = hostsim::utils()->host_new_handle(1);
   PF_Boolean b = 0;
-  EXPECT_EQ(pu->PF_HasParamChanged(c.in_data.effect_ref, static_cast<PF_State*>(*one),
-                                   PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE, &b),
+  EXPECT_EQ(pu->PF_HasParamChanged(c.in_data.effect_ref, static_cast<PF_State*>(*one), -3, &b),
             PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(pu->PF_GetCurrentState(c.in_data.effect_ref, static_cast<PF_State*>(*one)),
             PF_Err_BAD_CALLBACK_PARAM);
@@ -695,7 +694,7 @@ TEST_F(ParamTest, StateSnapshotChangesWithAnyValue) {
 
 TEST_F(ParamTest, UpdateParamUiRecordsPushesAndTheirFlags) {
   hostsim::Command c = fx.prepare(PF_Cmd_UPDATE_PARAMS_UI);
-  const PF_ParamUtilsSuite2* pu = nullptr;
+  const PF_ParamUtilsSuite1* pu = nullptr;
   hostsim::basic_suite()->AcquireSuite("PF Param Utils Suite", 2,
                                        reinterpret_cast<const void**>(&pu));
   PF_ParamDef d = c.param_defs[4];
@@ -742,7 +741,7 @@ TEST_F(HostsimTest, RegistrationAndCarriedHandles) {
   Instance fx(scripted_entry);
   script = [](PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, void*) -> PF_Err {
     if (cmd == PF_Cmd_GLOBAL_SETUP) {
-      const AEGP_UtilitySuite7* us = nullptr;
+      const AEGP_UtilitySuite3* us = nullptr;
       in->pica_basicP->AcquireSuite("AEGP Utility Suite", 7, reinterpret_cast<const void**>(&us));
       AEGP_PluginID id = 0;
       const PF_Err err = us->AEGP_RegisterWithAEGP(nullptr, "Tester", &id);

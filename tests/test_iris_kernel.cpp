@@ -73,9 +73,9 @@ PF_Err fake_sample(PF_ProgPtr ref, PF_Fixed x, PF_Fixed y, const PF_SampPB* pb, 
   return PF_Err_NONE;
 }
 
-const PF_Sampling8Suite1 kSampling8{nullptr, fake_sample<PF_Pixel8, uint8_t>};
-const PF_Sampling16Suite1 kSampling16{nullptr, fake_sample<PF_Pixel16, uint16_t>};
-const PF_SamplingFloatSuite1 kSamplingFloat{nullptr, fake_sample<PF_PixelFloat, float>};
+const PF_Sampling8Suite1 kSampling8{nullptr, fake_sample<PF_Pixel8, uint8_t>, nullptr};
+const PF_Sampling16Suite1 kSampling16{nullptr, fake_sample<PF_Pixel16, uint16_t>, nullptr};
+const PF_SamplingFloatSuite1 kSamplingFloat{nullptr, fake_sample<PF_PixelFloat, float>, nullptr};
 
 IrisSampler samplers(FakeLayer* layer) {
   return {reinterpret_cast<PF_ProgPtr>(layer), &kSampling8, &kSampling16, &kSamplingFloat};

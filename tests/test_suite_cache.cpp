@@ -20,7 +20,7 @@ class SuiteAccess : public ::testing::Test {
 TEST_F(SuiteAccess, EachSuiteIsAcquiredOnceAndReleasedOncePerCache) {
   {
     SuiteCache cache(hostsim::basic_suite());
-    const PF_HandleSuite2* first = cache.handle();
+    const PF_HandleSuite1* first = cache.handle();
     EXPECT_EQ(cache.handle(), first);
     EXPECT_EQ(cache.handle(), first);
     EXPECT_NE(cache.param_utils(), nullptr);

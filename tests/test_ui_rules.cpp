@@ -101,6 +101,11 @@ TEST_F(UiRules, AReportedChangeReplacesTheSnapshotAndDisposesTheOldOnce) {
   EXPECT_EQ(fx_->sequence_data(), before);
   EXPECT_EQ(hostsim::call_count("host_new_handle"), 0);
   EXPECT_EQ(hostsim::call_count("PF_HasParamChanged"), 1);
+  // The module asks for every parameter but the layers: index -3 in the host's numbering.
+  for (const hostsim::CallRecord& r : hostsim::calls())
+    if (r.name == "PF_HasParamChanged") {
+      EXPECT_EQ(r.detail.rfind("index=-3 ", 0), 0u) << r.detail;
+    }
 
   fx_->set_float(kRadius, 12.0);
   hostsim::reset_calls();
