@@ -123,7 +123,8 @@ int run_render(const RenderOptions& options) {
   // The whole range's length, also for a chunk or a rerun, so every part of a sequence is
   // rendered with the same sequence settings as an uninterrupted local render.
   const int total_frames = options.frames ? options.frames->last + 1 : 1;
-  ModuleSession session = open_session(options.plugin, options.values.downsample, total_frames);
+  ModuleSession session =
+      open_session(options.plugin, options.values.downsample, total_frames, options.host);
   apply_values(*session.instance, options.values);
   session.instance->set_layer(kIrisLayer, iris);
   if (!options.inject_failure_name.empty()) {
@@ -149,6 +150,13 @@ int run_render(const RenderOptions& options) {
                             " samples are NaN or infinite; they are rendered as 0");
     }
     check_output_file(job.output);
+    if (options.region) {
+      check_region_inside(*options.region, loaded.image.width, loaded.image.height);
+    }
+    if (options.host == HostKind::premiere && loaded.image.depth == RenderDepth::kFloat) {
+      throw bad_input("--host premiere: Premiere Pro hands effects 8-bit and 16-bit pictures "
+                      "only; " + job.input + " would render in float (give --depth 8 or 16)");
+    }
     std::optional<std::string> encoded_space;
     if (linear_light) {
       std::string space = linear_light->input_space(loaded);
@@ -162,16 +170,19 @@ int run_render(const RenderOptions& options) {
     hostsim::World output(input->format(), input->width(), input->height());
     FrameTiming timing = render_frame(
         *session.instance, *input, output, job.frame,
-        [&](int32_t current, int32_t total) { display.frame_progress(job.frame, current, total); });
+        [&](int32_t current, int32_t total) { display.frame_progress(job.frame, current, total); },
+        options.region);
     input.reset();
-    HostImage result = image_from_world(output);
+    HostImage result =
+        options.region ? image_from_world(output, *options.region) : image_from_world(output);
     if (encoded_space) linear_light->encode(result, *encoded_space, "input", job.input);
     write_image_file(job.output, result, loaded.layout,
                      output_sample_type(loaded.layout, options.depth));
     display.frame_finished(job.frame);
     if (options.timing) {
-      display.print_line("frame " + std::to_string(job.frame) + ": smart render " +
-                         format_ms(timing.smart_render_ms) + " ms");
+      const char* command = options.host == HostKind::premiere ? "render" : "smart render";
+      display.print_line("frame " + std::to_string(job.frame) + ": " + command + " " +
+                         format_ms(timing.render_ms) + " ms");
     }
   };
 

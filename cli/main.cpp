@@ -52,12 +52,18 @@ int run(int argc, char** argv) {
                    "decode sRGB-encoded inputs to linear light, render in float, encode back");
   render->add_option("--colorspace", args.colorspace,
                      "with --linear: the input's colour space where the file does not say it");
+  render->add_option("--region", args.region,
+                     "X,Y,W,H: render only this rectangle of the picture (the output holds it)");
+  render->add_option("--host", args.host,
+                     "after-effects|premiere: the host the command plays (default after-effects: "
+                     "smart render; premiere: the classic render command)");
   render->add_option("--jobs", args.jobs, "frames rendered at once (default: number of cores)");
   render->add_option("--plugin", args.plugin,
                      "the module to load (default: Veilmora.so beside veilmora, else "
                      "../lib/veilmora/Veilmora.so from its folder)");
   render->add_option("--inject-failure", args.inject_failure)->group("");  // tests only
-  render->add_flag("--timing", args.timing, "print \"frame F: smart render T ms\" per frame");
+  render->add_flag("--timing", args.timing,
+                   "print \"frame F: smart render T ms\" per frame (\"render\" with --host premiere)");
   render->add_flag("--quiet", args.quiet, "no progress bar");
 
   std::string plugin;

@@ -85,7 +85,7 @@ std::unique_ptr<hostsim::Module> load_effect_module(const std::string& path_opti
 }
 
 ModuleSession open_session(const std::string& plugin_path, const PF_RationalScale& downsample,
-                           int32_t total_frames) {
+                           int32_t total_frames, HostKind host) {
   // The command renders thousands of frames; the host's call log is for tests.
   hostsim::set_call_log_limit(0);
   ModuleSession session;
@@ -95,6 +95,7 @@ ModuleSession open_session(const std::string& plugin_path, const PF_RationalScal
   settings.downsample_x = downsample;
   settings.downsample_y = downsample;
   settings.total_time = std::max(total_frames, 1) * settings.time_step;
+  settings.premiere = host == HostKind::premiere;
   hostsim::CommandResult started = session.instance->start();
   session.started = true;
   check_command("setting up", started);
@@ -142,11 +143,18 @@ std::unique_ptr<hostsim::World> world_from_image(const HostImage& image) {
   return world;
 }
 
+namespace {
+
+RenderDepth depth_of(const hostsim::World& world) {
+  return world.format() == PF_PixelFormat_ARGB32   ? RenderDepth::k8
+         : world.format() == PF_PixelFormat_ARGB64 ? RenderDepth::k16
+                                                   : RenderDepth::kFloat;
+}
+
+}  // namespace
+
 HostImage image_from_world(const hostsim::World& world) {
-  RenderDepth depth = world.format() == PF_PixelFormat_ARGB32   ? RenderDepth::k8
-                      : world.format() == PF_PixelFormat_ARGB64 ? RenderDepth::k16
-                                                                : RenderDepth::kFloat;
-  HostImage image = make_host_image(world.width(), world.height(), depth);
+  HostImage image = make_host_image(world.width(), world.height(), depth_of(world));
   const size_t bytes = row_bytes(image);
   const PF_EffectWorld* def = world.effect_world();
   for (int32_t y = 0; y < image.height; ++y) {
@@ -158,14 +166,66 @@ HostImage image_from_world(const hostsim::World& world) {
   return image;
 }
 
+HostImage image_from_world(const hostsim::World& world, const PictureRegion& region) {
+  HostImage image = make_host_image(region.width, region.height, depth_of(world));
+  const size_t bytes = row_bytes(image);
+  const auto pixel = static_cast<ptrdiff_t>(hostsim::pixel_size(world.format()));
+  const PF_EffectWorld* def = world.effect_world();
+  for (int32_t y = 0; y < image.height; ++y) {
+    std::memcpy(image.pixels.data() + y * bytes,
+                static_cast<const unsigned char*>(def->data) +
+                    static_cast<ptrdiff_t>(region.y + y) * def->rowbytes +
+                    static_cast<ptrdiff_t>(region.x) * pixel,
+                bytes);
+  }
+  return image;
+}
+
+namespace {
+
+void throw_if_failed(int frame, const char* command, const hostsim::CommandResult& result) {
+  if (result.err != PF_Err_NONE) {
+    throw CliError(kExitModuleFailure, "frame " + std::to_string(frame) +
+                                           ": the module failed in " + command + ": " +
+                                           describe_module_error(result.err, result.message()));
+  }
+}
+
+// Premiere Pro's frame: setup, the classic render of the whole frame, setdown.
+FrameTiming render_classic_frame(hostsim::Instance& instance, const hostsim::FrameRequest& request,
+                                 int frame) {
+  FrameTiming timing;
+  std::unique_ptr<hostsim::Frame> context = instance.begin_frame(request);
+  const hostsim::CommandResult setup = instance.frame_setup(*context);
+  if (setup.err != PF_Err_NONE) instance.end_frame(*context);
+  throw_if_failed(frame, "frame setup", setup);
+  const auto start = std::chrono::steady_clock::now();
+  const hostsim::CommandResult render = instance.classic_render(*context);
+  const auto stop = std::chrono::steady_clock::now();
+  const hostsim::CommandResult setdown = instance.frame_setdown(*context);
+  instance.end_frame(*context);
+  timing.render_ms = std::chrono::duration<double, std::milli>(stop - start).count();
+  throw_if_failed(frame, "render", render);
+  throw_if_failed(frame, "frame setdown", setdown);
+  return timing;
+}
+
+}  // namespace
+
 FrameTiming render_frame(hostsim::Instance& instance, const hostsim::World& input,
                          hostsim::World& output, int frame,
-                         const std::function<void(int32_t, int32_t)>& on_progress) {
+                         const std::function<void(int32_t, int32_t)>& on_progress,
+                         const std::optional<PictureRegion>& region) {
   hostsim::FrameRequest request;
   request.input = &input;
   request.output = &output;
   request.current_time = frame * instance.settings.time_step;
   request.on_progress = on_progress;
+  if (region) {
+    request.request_rect = PF_LRect{region->x, region->y, region->x + region->width,
+                                    region->y + region->height};
+  }
+  if (instance.settings.premiere) return render_classic_frame(instance, request, frame);
 
   FrameTiming timing;
   std::unique_ptr<hostsim::Frame> context = instance.begin_frame(request);
@@ -180,7 +240,7 @@ FrameTiming render_frame(hostsim::Instance& instance, const hostsim::World& inpu
   hostsim::CommandResult render = instance.smart_render(*context);
   const auto stop = std::chrono::steady_clock::now();
   instance.end_frame(*context);
-  timing.smart_render_ms = std::chrono::duration<double, std::milli>(stop - start).count();
+  timing.render_ms = std::chrono::duration<double, std::milli>(stop - start).count();
   if (render.err != PF_Err_NONE) {
     throw CliError(kExitModuleFailure, "frame " + std::to_string(frame) +
                                            ": the module failed in smart render: " +

@@ -81,7 +81,52 @@ PF_RationalScale downsample_ratio(const std::string& text) {
   return {num, den};
 }
 
+std::string region_text(const PictureRegion& r) {
+  return std::to_string(r.x) + "," + std::to_string(r.y) + "," + std::to_string(r.width) + "," +
+         std::to_string(r.height);
+}
+
+// "X,Y,W,H": whole numbers, X and Y from 0, W and H from 1, the far edges within 32 bits.
+PictureRegion picture_region(const std::string& text) {
+  const std::string usage = "--region " + text +
+                            ": expected X,Y,W,H (the top-left pixel and the size, whole numbers)";
+  int32_t parts[4] = {0, 0, 0, 0};
+  size_t begin = 0;
+  for (int i = 0; i < 4; ++i) {
+    const size_t comma = i < 3 ? text.find(',', begin) : text.size();
+    if (comma == std::string::npos || !parse_integer(text.substr(begin, comma - begin), parts[i])) {
+      throw bad_input(usage);
+    }
+    begin = comma + 1;
+  }
+  const PictureRegion region{parts[0], parts[1], parts[2], parts[3]};
+  if (region.x < 0 || region.y < 0) {
+    throw bad_input("--region " + text + ": X and Y must not be negative");
+  }
+  if (region.width < 1 || region.height < 1) {
+    throw bad_input("--region " + text + ": the width and height must be at least 1 pixel");
+  }
+  if (int64_t{region.x} + region.width > INT32_MAX ||
+      int64_t{region.y} + region.height > INT32_MAX) {
+    throw bad_input("--region " + text + ": reaches beyond any picture");
+  }
+  return region;
+}
+
+HostKind host_kind(const std::string& text) {
+  if (text == "after-effects") return HostKind::after_effects;
+  if (text == "premiere") return HostKind::premiere;
+  throw bad_input("--host " + text + ": must be after-effects or premiere");
+}
+
 }  // namespace
+
+void check_region_inside(const PictureRegion& region, int32_t width, int32_t height) {
+  if (int64_t{region.x} + region.width > width || int64_t{region.y} + region.height > height) {
+    throw bad_input("--region " + region_text(region) + ": the region must lie inside the " +
+                    std::to_string(width) + " x " + std::to_string(height) + " picture");
+  }
+}
 
 PF_Fixed degrees_to_fixed(double degrees) {
   const double scaled = std::round(degrees * 65536.0);
@@ -182,6 +227,20 @@ RenderOptions validate_render_args(const RenderArgs& args) {
       throw bad_input("--inject-failure " + args.inject_failure + ": expected NAME:K");
     }
     options.inject_failure_name = args.inject_failure.substr(0, colon);
+  }
+  if (!args.region.empty()) options.region = picture_region(args.region);
+  if (!args.host.empty()) options.host = host_kind(args.host);
+  if (options.host == HostKind::premiere && options.depth == RenderDepth::kFloat) {
+    throw bad_input("--host premiere: Premiere Pro hands effects 8-bit and 16-bit pictures "
+                    "only (--depth float is not one of them)");
+  }
+  if (options.linear && options.host == HostKind::premiere) {
+    throw bad_input("--linear renders in float, and Premiere Pro (--host premiere) hands effects "
+                    "8-bit and 16-bit pictures only");
+  }
+  if (options.region && options.host == HostKind::premiere) {
+    throw bad_input("--region needs the smart-render host: Premiere Pro (--host premiere) "
+                    "renders whole frames");
   }
   options.plugin = args.plugin;
   options.timing = args.timing;

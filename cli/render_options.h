@@ -31,12 +31,22 @@ struct RenderArgs {
   std::string radius, weight, specular_brightness, specular_threshold;
   std::string shape, edges, phase, iris_layer, outside, downsample, depth, frames, jobs, plugin;
   std::string chunk, colorspace;
+  std::string region, host;
   std::string inject_failure;
   bool skip_existing = false;
   bool linear = false;
   bool timing = false;
   bool quiet = false;
 };
+
+// A rectangle of the picture: its top-left pixel and its size, in pixels.
+struct PictureRegion {
+  int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+// Which host the command plays: After Effects (smart pre-render and smart render, any region
+// of a layer) or Premiere Pro (the classic render command, whole frames).
+enum class HostKind { after_effects, premiere };
 
 struct RenderOptions {
   std::string input, output;
@@ -54,6 +64,9 @@ struct RenderOptions {
   std::optional<std::string> colorspace;
   unsigned jobs = 1;
   std::string plugin;  // empty: the module beside the executable
+  // Render only this part of the picture; the output file holds just the region.
+  std::optional<PictureRegion> region;
+  HostKind host = HostKind::after_effects;
   // For tests of the failure paths: "NAME:K" makes the K-th host call NAME counted from the
   // first frame fail, through the stand-in host's failure injection.
   std::string inject_failure_name;
@@ -69,3 +82,6 @@ RenderOptions validate_render_args(const RenderArgs& args);
 // Degrees to the host's 16.16 fixed point, rounded to nearest. Throws a CliError for values
 // that are not finite or do not fit in 32 bits (beyond about +-32767.99998 degrees).
 PF_Fixed degrees_to_fixed(double degrees);
+
+// Throws a CliError naming --region unless the region lies inside a picture of this size.
+void check_region_inside(const PictureRegion& region, int32_t width, int32_t height);

@@ -1,8 +1,9 @@
 // libFuzzer target for the effect module: one input is one applied instance driven through
 // the stand-in host (setup, a few frames with parameter changes between them, setdown), with
-// the world sizes, row padding, pixel formats and contents, parameter values (inside and
-// outside their declared ranges), iris shape and layer, cancel points and injected host
-// failures all taken from the input.
+// the host played (After Effects with smart rendering and requests for any part of the
+// layer, or Premiere Pro with the classic render command), the world sizes, row padding,
+// pixel formats and contents, parameter values (inside and outside their declared ranges),
+// iris shape and layer, cancel points and injected host failures all taken from the input.
 //
 // After every command the host's books must balance: every handle made for the command is
 // disposed (only the global and sequence data outlive a command), every suite acquired is
@@ -84,6 +85,7 @@ const char* const kFailableCalls[] = {
 
 const PF_PixelFormat kFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64,
                                    PF_PixelFormat_ARGB128};
+const PF_PixelFormat kClassicFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64};
 
 // VEILMORA_FUZZ_VERBOSE=1 prints what each input does, for reading a finding.
 bool verbose() {
@@ -414,7 +416,13 @@ void run_input(FuzzedDataProvider& in) {
   books.start_serial = hostsim::handle_serial();
 
   auto fx = std::make_unique<hostsim::Instance>(module());
-  if (in.ConsumeIntegralInRange<int>(0, 7) == 0) fx->settings.appl_id = PF_APPL_ID_PREMIERE;
+  // Premiere Pro's frames go through the classic render command; After Effects's through
+  // smart rendering, now and then with Premiere's application code all the same.
+  const bool premiere = in.ConsumeIntegralInRange<int>(0, 4) == 0;
+  fx->settings.premiere = premiere;
+  if (!premiere && in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+    fx->settings.appl_id = PF_APPL_ID_PREMIERE;
+  }
   if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
     const int32_t nums[] = {0, 1, 2, 3, -1, 7};
     const uint32_t dens[] = {0, 1, 2, 3, 4};
@@ -454,7 +462,9 @@ void run_input(FuzzedDataProvider& in) {
       command("sequence resetup", *fx, books, [&] { fx->sequence_resetup(); });
     }
 
-    const PF_PixelFormat format = in.PickValueInArray(kFormats);
+    // Premiere Pro hands effects 8-bit and 16-bit worlds only.
+    const PF_PixelFormat format = premiere ? in.PickValueInArray(kClassicFormats)
+                                           : in.PickValueInArray(kFormats);
     const bool large = in.ConsumeIntegralInRange<int>(0, 15) == 0;
     const int32_t w = in.ConsumeIntegralInRange<int32_t>(1, large ? 320 : 48);
     const int32_t h = in.ConsumeIntegralInRange<int32_t>(1, large ? 320 : 48);
@@ -467,7 +477,9 @@ void run_input(FuzzedDataProvider& in) {
     const std::vector<uint8_t> padding_before = padding_of(output);
 
     hostsim::FrameRequest request = hostsim::frame_request(input, output, frame);
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+    // A part of the layer (Premiere Pro renders whole frames): inside it, across its edges,
+    // beyond it, or empty.
+    if (!premiere && in.ConsumeIntegralInRange<int>(0, 2) == 0) {
       request.request_rect = PF_LRect{in.ConsumeIntegralInRange<int32_t>(-8, w),
                                       in.ConsumeIntegralInRange<int32_t>(-8, out_h),
                                       in.ConsumeIntegralInRange<int32_t>(-8, w + 8),

@@ -6,7 +6,7 @@
 namespace {
 
 PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-                void* extra) {
+                PF_LayerDef* output, void* extra) {
   // Every handled command reads the in-data and writes the out-data; a host that hands over
   // neither gets an error instead of a crash.
   const bool handled = cmd == PF_Cmd_ABOUT || cmd == PF_Cmd_GLOBAL_SETUP ||
@@ -14,7 +14,7 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
                        cmd == PF_Cmd_SEQUENCE_SETUP || cmd == PF_Cmd_SEQUENCE_RESETUP ||
                        cmd == PF_Cmd_SEQUENCE_SETDOWN || cmd == PF_Cmd_USER_CHANGED_PARAM ||
                        cmd == PF_Cmd_UPDATE_PARAMS_UI || cmd == PF_Cmd_SMART_PRE_RENDER ||
-                       cmd == PF_Cmd_SMART_RENDER;
+                       cmd == PF_Cmd_SMART_RENDER || cmd == PF_Cmd_RENDER;
   if (!handled) return PF_Err_NONE;
   if (in_data == nullptr || out_data == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
 
@@ -39,6 +39,8 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
       return smart_pre_render(in_data, out_data, static_cast<PF_PreRenderExtra*>(extra));
     case PF_Cmd_SMART_RENDER:
       return smart_render(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
+    case PF_Cmd_RENDER:
+      return classic_render(in_data, out_data, params, output);
     default:
       return PF_Err_NONE;
   }
@@ -47,9 +49,9 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
 }  // namespace
 
 PF_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                PF_ParamDef* params[], PF_LayerDef* /*output*/, void* extra) {
+                                PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
   try {
-    return dispatch(cmd, in_data, out_data, params, extra);
+    return dispatch(cmd, in_data, out_data, params, output, extra);
   } catch (PF_Err& thrown) {
     // Only the suite cache throws, and only this plain code; its unwinding has already
     // given back the suites of the failed handler.

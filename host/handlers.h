@@ -20,3 +20,7 @@ PF_Err params_setup(PF_InData* in_data, PF_OutData* out_data);
 PF_Err update_params_ui(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]);
 PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* extra);
 PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra);
+// The render command of hosts without smart rendering (Premiere Pro): the parameter values
+// from the array, the input layer as parameter 0, the output world as `output`.
+PF_Err classic_render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                      PF_LayerDef* output);

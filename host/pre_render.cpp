@@ -1,33 +1,18 @@
 // Smart pre-render: records the frame's parameter values in a new RenderRecord handed to the
-// host as the frame's pre-render data, checks out the input over exactly the requested area
-// and reports the area the output covers. The request is never grown by the radius: pixels
-// beyond the input come from the "Outside" rule of the tile stage.
+// host as the frame's pre-render data, checks out the input over the requested area grown by
+// the blur's reach (so that the pixels near the request's edges are blurred with the layer's
+// real neighbours, and a frame rendered in parts equals the whole), and reports the area the
+// output covers: the request, as far as the layer reaches. The "Outside" rule of the tile
+// stage then applies only at the layer's own edges.
 #include <cstring>
 
 #include "host/handlers.h"
+#include "host/render_region.h"
+#include "host/render_values.h"
 #include "host/suite_cache.h"
 #include "render/render_record.h"
 
 namespace {
-
-// Parameter indices, as declared at parameter setup.
-enum : PF_ParamIndex {
-  kRadius = 1,
-  kWeight = 2,
-  kSpecularBrightness = 3,
-  kSpecularThreshold = 4,
-  kShape = 6,
-  kEdges = 7,
-  kPhase = 8,
-  kOutside = 11,
-};
-constexpr PF_ParamIndex kCheckedOut[] = {
-    kRadius, kWeight, kSpecularBrightness, kSpecularThreshold, kShape, kEdges, kPhase, kOutside};
-constexpr int kParamCount = sizeof kCheckedOut / sizeof kCheckedOut[0];
-
-constexpr double kDegreesToRadians = 0.017453292519943295;
-
-bool rect_empty(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
 
 // Merges source into destination: an empty destination takes the source as it is, an empty
 // source changes nothing, otherwise the bounding box of both.
@@ -48,24 +33,6 @@ void dispose_render_record(void* pre_render_data) {
   if (handle == nullptr || *handle == nullptr) return;
   auto* record = static_cast<RenderRecord*>(*handle);
   if (record->dispose_own_handle != nullptr) record->dispose_own_handle(handle);
-}
-
-void fill_record(const PF_InData* in_data, const PF_ParamDef (&values)[kParamCount],
-                 RenderRecord& record) {
-  const auto dispose = record.dispose_own_handle;
-  std::memset(&record, 0, sizeof record);
-  record.dispose_own_handle = dispose;
-
-  record.downsample_factor = static_cast<double>(in_data->downsample_x.num) /
-                             static_cast<double>(in_data->downsample_x.den);
-  record.radius = values[0].u.fs_d.value;
-  record.weight_base = values[1].u.fs_d.value * 0.01 + 1.0;
-  record.specular_brightness = values[2].u.fs_d.value;
-  record.specular_threshold = values[3].u.sd.value;
-  record.shape = values[4].u.pd.value;
-  record.edges = values[5].u.sd.value;
-  record.phase = static_cast<double>(values[6].u.ad.value) / 65536.0 * kDegreesToRadians;
-  record.outside_mode = values[7].u.pd.value;
 }
 
 }  // namespace
@@ -95,11 +62,11 @@ PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRend
   extra->output->pre_render_data = record_handle;
   extra->output->delete_pre_render_data_func = dispose_render_record;
 
-  PF_ParamDef values[kParamCount];
+  PF_ParamDef values[kRecordedParamCount];
   std::memset(values, 0, sizeof values);
   int checked_out = 0;
-  for (; checked_out < kParamCount && err == PF_Err_NONE; ++checked_out) {
-    err = in_data->inter.checkout_param(in_data->effect_ref, kCheckedOut[checked_out],
+  for (; checked_out < kRecordedParamCount && err == PF_Err_NONE; ++checked_out) {
+    err = in_data->inter.checkout_param(in_data->effect_ref, kRecordedParams[checked_out],
                                         in_data->current_time, in_data->time_step,
                                         in_data->time_scale, &values[checked_out]);
     if (err != PF_Err_NONE) break;
@@ -107,6 +74,10 @@ PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRend
 
   PF_CheckoutResult checkout;
   if (err == PF_Err_NONE) {
+    // The blur reaches this far from every output pixel (the render's own radius and
+    // margin); the host clips the grown request to the layer.
+    const double radius = effective_radius(values[0].u.fs_d.value, downsample_factor_of(in_data));
+    layer_request.rect = grow_request(layer_request.rect, margin_of(radius));
     layer_request.preserve_rgb_of_zero_alpha = 1;
     std::memset(&checkout, 0, sizeof checkout);
     err =
@@ -114,8 +85,16 @@ PF_Err smart_pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRend
                                   in_data->time_step, in_data->time_scale, &checkout);
   }
   if (err == PF_Err_NONE) {
-    fill_record(in_data, values, *record);
-    union_rect(checkout.result_rect, extra->output->result_rect);
+    const PF_ParamDef* const recorded[kRecordedParamCount] = {
+        &values[0], &values[1], &values[2], &values[3],
+        &values[4], &values[5], &values[6], &values[7]};
+    record_parameter_values(in_data, recorded, *record);
+    // The output covers the request as far as the layer can deliver it; the input the
+    // render receives reaches beyond it by the margins noted in the record.
+    const PF_LRect result =
+        intersect_rects(extra->input->output_request.rect, checkout.result_rect);
+    place_output_in_input(result, checkout.result_rect, *record);
+    union_rect(result, extra->output->result_rect);
     union_rect(checkout.max_result_rect, extra->output->max_result_rect);
   }
 

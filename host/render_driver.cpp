@@ -1,11 +1,15 @@
-// Smart render: completes the frame's RenderRecord from the checked-out images, plans the
-// tiles, takes the working planes from host memory, has the iris kernel built and the tile
-// stage run, and gives everything back before it returns. Pixel work lives in render/.
+// The render, by either command: smart render (After Effects) completes the frame's
+// RenderRecord from the checked-out images; the classic render command (Premiere Pro) makes
+// the record from the parameter array and the worlds it is handed. From there both plan the
+// tiles, take the working planes from host memory, have the iris kernel built and the tile
+// stage run, and give everything back before they return. Pixel work lives in render/.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "host/handlers.h"
+#include "host/render_region.h"
+#include "host/render_values.h"
 #include "host/suite_cache.h"
 #include "render/convolve_tiles.h"
 #include "render/iris_kernel.h"
@@ -14,10 +18,6 @@
 namespace {
 
 constexpr PF_ParamIndex kIrisLayer = 9;
-
-// The largest effective radius the tiling supports: at 1024 a margin of 300 still leaves a
-// tile step of 424, and the kernel's rim stays inside the plane.
-constexpr double kMaxEffectiveRadius = 300.0;
 
 struct PlaneHandles {
   PF_Handle rows = nullptr;  // row table, locked
@@ -61,12 +61,12 @@ int32_t tile_size_for(int32_t longer_side, int32_t margin) {
   return margin <= 150 ? 512 : 1024;
 }
 
-// The host is told a rounded tile count; the walk visits ceil((W + P) / step) per direction,
-// so counts may pass this total, which the host tolerates.
+// The host is told a rounded tile count; the walk visits ceil((W + P) / step) per direction
+// of the output, so counts may pass this total, which the host tolerates.
 int32_t progress_estimate(const RenderRecord& record, int32_t n, double radius,
                           const PF_ANSICallbacks& ansi) {
-  const double across = ansi.floor(record.width / (n - 2.0 * radius) + 0.5);
-  const double down = ansi.floor(record.height / (n - 2.0 * radius) + 0.5);
+  const double across = ansi.floor(output_width_of(record) / (n - 2.0 * radius) + 0.5);
+  const double down = ansi.floor(output_height_of(record) / (n - 2.0 * radius) + 0.5);
   return static_cast<int32_t>(across * down) + 1;
 }
 
@@ -75,7 +75,8 @@ int32_t pixel_size_of(int8_t format) {
 }
 
 // Checks the worlds and stores their description in the record. 255 for worlds whose rows or
-// heights do not fit each other, or whose sizes could not be addressed in 32 bits.
+// heights do not fit each other or the place pre-render gave the output inside the input,
+// or whose sizes could not be addressed in 32 bits.
 PF_Err describe_worlds(PF_EffectWorld* input, PF_EffectWorld* output, int8_t format,
                        RenderRecord& record) {
   const int32_t pixel_size = pixel_size_of(format);
@@ -99,15 +100,22 @@ PF_Err describe_worlds(PF_EffectWorld* input, PF_EffectWorld* output, int8_t for
       record.output_pixels_float = static_cast<PF_PixelFloat*>(output->data);
       break;
   }
+  // The output is the input less the margins pre-render found around it (none when the
+  // request covered the input); worlds that do not agree with them are not rendered.
+  if (record.width < 0 || record.height < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
+  const int64_t output_width = int64_t{record.width} - record.input_beyond_left -
+                               record.input_beyond_right;
+  const int64_t output_height = int64_t{record.height} - record.input_beyond_top -
+                                record.input_beyond_bottom;
+  if (output_width < 0 || output_height < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
   // Computed in 64 bits: a damaged world must not wrap around into a plausible slack.
   const int64_t input_slack = static_cast<int64_t>(record.input_stride) - record.width;
-  const int64_t output_slack = static_cast<int64_t>(record.output_stride) - record.width;
+  const int64_t output_slack = static_cast<int64_t>(record.output_stride) - output_width;
   record.input_slack = static_cast<int32_t>(input_slack);
   record.output_slack = static_cast<int32_t>(output_slack);
   if (input_slack < 0 || output_slack < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
-  if (output->height != input->height) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
+  if (output->height != output_height) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
   // The tile stage addresses pixels as y x stride + x in 32-bit arithmetic.
-  if (record.width < 0 || record.height < 0) return PF_Err_IMAGE_BUFFERS_DONT_FIT;
   const int64_t last_row = record.height > 0 ? record.height - 1 : 0;
   const int64_t wider_stride =
       record.input_stride > record.output_stride ? record.input_stride : record.output_stride;
@@ -192,12 +200,23 @@ PF_Err fetch_sampler(SuiteCache& suites, int8_t format, IrisSampler& sampler) {
   return PF_Err_NONE;
 }
 
-// The render up to the tile walk. Whatever it borrows is noted in `borrowed` for the caller
-// to give back; `walked` tells whether the frame went through the tile stage.
-PF_Err render_frame(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra,
-                    SuiteCache& suites, RenderRecord& record, Borrowed& borrowed, bool& walked,
-                    int32_t& progress_count, int32_t& progress_total) {
-  const PF_UtilCallbacks& utils = *in_data->utils;
+// What a render keeps track of until it has given everything back: what it borrowed, whether
+// the frame went through the tile stage, and the progress count and total.
+struct RenderState {
+  Borrowed borrowed;
+  bool walked = false;
+  int32_t progress_count = 0;
+  int32_t progress_total = 0;
+};
+
+PF_Err render_worlds(PF_InData* in_data, PF_OutData* out_data, SuiteCache& suites,
+                     RenderRecord& record, PF_EffectWorld* input, PF_EffectWorld* output,
+                     int8_t format, RenderState& state);
+
+// Smart render up to the worlds: the checkouts and the pixel format the World suite reports.
+PF_Err render_smart_frame(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra,
+                          SuiteCache& suites, RenderRecord& record, RenderState& state) {
+  Borrowed& borrowed = state.borrowed;
   PF_Err err = PF_Err_NONE;
 
   PF_EffectWorld* input = nullptr;
@@ -217,6 +236,19 @@ PF_Err render_frame(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
   // A failed checkout, acquisition or query leaves the invalid code and ends here too.
   const int8_t format = format_from_code(format_code);
   if (format < 0) return PF_Err_BAD_CALLBACK_PARAM;
+  return render_worlds(in_data, out_data, suites, record, input, output, format, state);
+}
+
+// The render from the worlds on, the same for both commands. Whatever it borrows is noted in
+// the state for the caller to give back.
+PF_Err render_worlds(PF_InData* in_data, PF_OutData* out_data, SuiteCache& suites,
+                     RenderRecord& record, PF_EffectWorld* input, PF_EffectWorld* output,
+                     int8_t format, RenderState& state) {
+  const PF_UtilCallbacks& utils = *in_data->utils;
+  Borrowed& borrowed = state.borrowed;
+  int32_t& progress_count = state.progress_count;
+  int32_t& progress_total = state.progress_total;
+  PF_Err err = PF_Err_NONE;
   // A checkout that succeeded without a world or without pixels cannot be rendered.
   if (input == nullptr || output == nullptr || input->data == nullptr || output->data == nullptr) {
     return PF_Err_BAD_CALLBACK_PARAM;
@@ -228,16 +260,27 @@ PF_Err render_frame(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
   std::memset(&iris_layer, 0, sizeof iris_layer);
 
   // Only the horizontal ratio enters; it scales both directions.
-  const double radius =
-      clamped(record.radius * record.downsample_factor, 0.0, kMaxEffectiveRadius, 0.0);
-  if (radius == 0.0) return utils.copy(in_data->effect_ref, input, output, nullptr, nullptr);
+  const double radius = effective_radius(record.radius, record.downsample_factor);
+  const int32_t output_width = output_width_of(record);
+  const int32_t output_height = output_height_of(record);
+  if (radius == 0.0) {
+    // Pre-render grows no request for a radius of 0, so the input is the output's area;
+    // should it reach further all the same, the output's part of it is copied.
+    if (record.input_beyond_left == 0 && record.input_beyond_top == 0 &&
+        record.input_beyond_right == 0 && record.input_beyond_bottom == 0) {
+      return utils.copy(in_data->effect_ref, input, output, nullptr, nullptr);
+    }
+    PF_Rect part{record.input_beyond_left, record.input_beyond_top,
+                 record.input_beyond_left + output_width, record.input_beyond_top + output_height};
+    return utils.copy(in_data->effect_ref, input, output, &part, nullptr);
+  }
   // Nothing to write, and the outside rules need at least one pixel to fold onto.
-  if (record.width == 0 || record.height == 0) return PF_Err_NONE;
+  if (output_width == 0 || output_height == 0) return PF_Err_NONE;
   sanitise_parameters(record);
 
   const auto margin = static_cast<int32_t>(utils.ansi.ceil(radius));
   const int32_t n =
-      tile_size_for(record.width > record.height ? record.width : record.height, margin);
+      tile_size_for(output_width > output_height ? output_width : output_height, margin);
   progress_total = progress_estimate(record, n, radius, utils.ansi);
   progress_count = 0;
   err = in_data->inter.progress(in_data->effect_ref, 0, progress_total);
@@ -279,9 +322,34 @@ PF_Err render_frame(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
   // With an error pending the tile stage would neither transform nor walk anything.
   if (err != PF_Err_NONE) return err;
   const TileHost host{in_data->effect_ref, in_data->inter.progress, &utils.ansi};
-  walked = true;
+  state.walked = true;
   return convolve_tiles(record, n, margin, planes, kernel_sum, progress_count, progress_total, host,
                         err);
+}
+
+// Gives back what the render borrowed and makes the final progress report. Clean-up errors
+// never replace the code already being returned.
+PF_Err finish_render(PF_InData* in_data, PF_OutData* out_data, RenderState& state, PF_Err err) {
+  if (state.borrowed.world_suite_held) {
+    const PF_Err released = release_suite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
+                                          "Couldn't release suite.");
+    if (err == PF_Err_NONE) err = released;
+  }
+  give_back_working_storage(*in_data->utils, state.borrowed);
+  if (state.walked) {
+    state.progress_count = state.progress_total;
+    if (err == PF_Err_NONE) {
+      err = in_data->inter.progress(in_data->effect_ref, state.progress_total,
+                                    state.progress_total);
+    }
+  }
+  return err;
+}
+
+// The classic render is handed worlds without a pixel format code: a deep world is 16-bit,
+// any other 8-bit (a host using this command has no float worlds in this interface).
+int8_t format_from_world_flags(const PF_EffectWorld& world) {
+  return (world.world_flags & PF_WorldFlag_DEEP) != 0 ? kPixelFormat16 : kPixelFormat8;
 }
 
 }  // namespace
@@ -296,25 +364,34 @@ PF_Err smart_render(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtr
   auto* record = static_cast<RenderRecord*>(suites.handle()->host_lock_handle(record_handle));
   if (record == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
 
-  Borrowed borrowed;
-  bool walked = false;
-  int32_t progress_count = 0;
-  int32_t progress_total = 0;
-  PF_Err err = render_frame(in_data, out_data, extra, suites, *record, borrowed, walked,
-                            progress_count, progress_total);
+  RenderState state;
+  const PF_Err err = render_smart_frame(in_data, out_data, extra, suites, *record, state);
+  return finish_render(in_data, out_data, state, err);
+}
 
-  // Clean-up errors never replace the code already being returned.
-  if (borrowed.world_suite_held) {
-    const PF_Err released = release_suite(in_data, out_data, kPFWorldSuite, kPFWorldSuiteVersion2,
-                                          "Couldn't release suite.");
-    if (err == PF_Err_NONE) err = released;
+PF_Err classic_render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                      PF_LayerDef* output) {
+  // The array must hold the input layer and every declared parameter (the last, "Outside",
+  // is index 11).
+  constexpr int32_t kArrayLength = 12;
+  if (params == nullptr || output == nullptr || in_data->num_params < kArrayLength ||
+      params[0] == nullptr) {
+    return PF_Err_BAD_CALLBACK_PARAM;
   }
-  give_back_working_storage(*in_data->utils, borrowed);
-  if (walked) {
-    progress_count = progress_total;
-    if (err == PF_Err_NONE) {
-      err = in_data->inter.progress(in_data->effect_ref, progress_total, progress_total);
-    }
+  const PF_ParamDef* recorded[kRecordedParamCount];
+  for (int i = 0; i < kRecordedParamCount; ++i) {
+    recorded[i] = params[kRecordedParams[i]];
+    if (recorded[i] == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
   }
-  return err;
+  SuiteCache suites(in_data->pica_basicP);
+  // The frame's record lives for this command only: the whole frame is rendered, so the
+  // output covers the input and the record's margins stay 0.
+  RenderRecord record{};
+  record_parameter_values(in_data, recorded, record);
+  PF_EffectWorld* input = &params[0]->u.ld;
+
+  RenderState state;
+  const PF_Err err = render_worlds(in_data, out_data, suites, record, input, output,
+                                   format_from_world_flags(*input), state);
+  return finish_render(in_data, out_data, state, err);
 }

@@ -127,7 +127,8 @@ Command Instance::prepare(PF_Cmd cmd, Frame* frame) {
   in.effect_ref = ctx.ref;
   in.quality = settings.quality;
   in.version = PF_SpecVersion{13, 28};
-  in.appl_id = settings.appl_id;
+  in.appl_id = settings.premiere ? PF_APPL_ID_PREMIERE : settings.appl_id;
+  state_->premiere = settings.premiere;
   in.num_params =
       state_->num_params ? state_->num_params : static_cast<int32_t>(state_->decls.size()) + 1;
   in.current_time = 0;
@@ -156,6 +157,9 @@ Command Instance::prepare(PF_Cmd cmd, Frame* frame) {
       c.extra = &ctx.sr_extra;
     }
   }
+  const bool classic_frame_command =
+      cmd == PF_Cmd_FRAME_SETUP || cmd == PF_Cmd_RENDER || cmd == PF_Cmd_FRAME_SETDOWN;
+  if (classic_frame_command && ctx.is_frame) c.output = ctx.output->effect_world();
   if (!smart) {
     // The parameter array: the input layer, then (after parameter setup) every declared
     // parameter with its current value.
@@ -276,6 +280,18 @@ std::unique_ptr<Frame> Instance::begin_frame(const FrameRequest& request) {
   if (!request.input || !request.output)
     throw std::invalid_argument(
         "hostsim::Instance::begin_frame: a frame needs an input and an output world");
+  if (settings.premiere) {
+    if (request.input->format() == PF_PixelFormat_ARGB128) {
+      throw std::invalid_argument(
+          "hostsim::Instance::begin_frame: Premiere Pro hands effects 8-bit and 16-bit worlds "
+          "only (its float formats are outside this interface)");
+    }
+    const PF_LRect whole{0, 0, request.output->width(), request.output->height()};
+    if (request.request_rect && std::memcmp(&*request.request_rect, &whole, sizeof whole) != 0) {
+      throw std::invalid_argument(
+          "hostsim::Instance::begin_frame: Premiere Pro renders whole frames, not regions");
+    }
+  }
   std::unique_ptr<Frame> f(new Frame);
   f->ctx_ = std::make_shared<detail::Context>(state_, true);
   detail::Context& ctx = *f->ctx_;
@@ -305,13 +321,41 @@ std::unique_ptr<Frame> Instance::begin_frame(const FrameRequest& request) {
   return f;
 }
 
+namespace {
+
+void refuse_smart_command_under_premiere(const InstanceSettings& settings, const char* what) {
+  if (settings.premiere) {
+    throw std::logic_error(std::string("hostsim::Instance::") + what +
+                           ": Premiere Pro sends no smart-render commands");
+  }
+}
+
+}  // namespace
+
 CommandResult Instance::pre_render(Frame& frame) {
+  refuse_smart_command_under_premiere(settings, "pre_render");
   Command c = prepare(PF_Cmd_SMART_PRE_RENDER, &frame);
   return send(c);
 }
 
 CommandResult Instance::smart_render(Frame& frame) {
+  refuse_smart_command_under_premiere(settings, "smart_render");
   Command c = prepare(PF_Cmd_SMART_RENDER, &frame);
+  return send(c);
+}
+
+CommandResult Instance::frame_setup(Frame& frame) {
+  Command c = prepare(PF_Cmd_FRAME_SETUP, &frame);
+  return send(c);
+}
+
+CommandResult Instance::classic_render(Frame& frame) {
+  Command c = prepare(PF_Cmd_RENDER, &frame);
+  return send(c);
+}
+
+CommandResult Instance::frame_setdown(Frame& frame) {
+  Command c = prepare(PF_Cmd_FRAME_SETDOWN, &frame);
   return send(c);
 }
 
@@ -320,10 +364,26 @@ void Instance::end_frame(Frame& frame) { detail::finish_frame(*frame.ctx_); }
 FrameResult Instance::render_frame(const FrameRequest& request) {
   std::unique_ptr<Frame> f = begin_frame(request);
   FrameResult r;
+  if (settings.premiere) {
+    r.frame_setup = frame_setup(*f);
+    if (r.frame_setup->err == PF_Err_NONE) {
+      r.render = classic_render(*f);
+      r.frame_setdown = frame_setdown(*f);
+    }
+    r.err = r.frame_setup->err                     ? r.frame_setup->err
+            : r.render->err                        ? r.render->err
+                                                   : r.frame_setdown->err;
+    r.progress = f->progress();
+    return r;
+  }
   r.pre_render = pre_render(*f);
-  if (r.pre_render.err == PF_Err_NONE) r.render = smart_render(*f);
+  // A host that asks for nothing renders nothing: an empty request gets its pre-render
+  // (the effect may still say what it could give) but no render.
+  if (r.pre_render.err == PF_Err_NONE && !detail::rect_empty(f->ctx_->request_rect)) {
+    r.render = smart_render(*f);
+  }
   end_frame(*f);
-  r.err = r.pre_render.err ? r.pre_render.err : r.render->err;
+  r.err = r.pre_render.err ? r.pre_render.err : (r.render ? r.render->err : PF_Err_NONE);
   r.pre_render_output = f->pre_render_output();
   r.checkouts = f->checkouts();
   r.progress = f->progress();

@@ -1,7 +1,8 @@
 // The protocol driver: one applied instance of an effect module, driven through the
 // commands a host sends (global setup, parameter setup, sequence setup, update-params-UI,
 // then per frame smart pre-render + smart render, then sequence and global setdown), with
-// the parameter store the module checks its values out of.
+// the parameter store the module checks its values out of. In Premiere mode each frame is
+// frame setup, the classic render command and frame setdown instead.
 //
 // Each command gets fresh out-data and an effect_ref of its own; the global and sequence
 // data handles the module hands back are carried into later commands as a host does. Frames
@@ -49,6 +50,11 @@ struct InstanceSettings {
   PF_RationalScale downsample_y{1, 1};
   int32_t quality = 1;
   bool pass_basic_suite = true;  // false hands the module a null pica_basicP
+  // Premiere Pro: the application code is 'PrMr' (whatever appl_id says), frames are sent as
+  // frame setup, render (PF_Cmd_RENDER, the values and the input layer in the parameter
+  // array, the output world as the output argument) and frame setdown, the smart commands
+  // are never sent, the AEGP suites are not served, and frames are 8-bit or 16-bit only.
+  bool premiere = false;
 };
 
 // One `PF_UpdateParamUI` push: the index and a copy of the definition pushed.
@@ -138,9 +144,14 @@ class Frame {
 
 // What render_frame() did.
 struct FrameResult {
-  PF_Err err = PF_Err_NONE;  // pre-render's code when non-zero, else the render's
-  CommandResult pre_render;
-  std::optional<CommandResult> render;  // absent when pre-render failed (no render is run)
+  // Smart frames: pre-render's code when non-zero, else the render's. Premiere frames: frame
+  // setup's, else the render's, else frame setdown's.
+  PF_Err err = PF_Err_NONE;
+  CommandResult pre_render;  // smart frames only
+  // The smart render, or the classic render of a Premiere frame. Absent when pre-render or
+  // frame setup failed or the request was empty (no render is run).
+  std::optional<CommandResult> render;
+  std::optional<CommandResult> frame_setup, frame_setdown;  // Premiere frames only
   PF_PreRenderOutput pre_render_output{};
   std::vector<LayerCheckout> checkouts;
   std::vector<ProgressReport> progress;
@@ -203,13 +214,24 @@ class Instance {
   CommandResult finish();
 
   // ---- Frames.
-  // Smart pre-render, then smart render if pre-render returned 0, then the frame's end
-  // (end_frame). Safe to call from several threads at once.
+  // Smart pre-render, then smart render if pre-render returned 0 and the request's
+  // rectangle is not empty (nothing asked for, nothing rendered), then the frame's end
+  // (end_frame). In Premiere mode: frame setup, the classic render if setup returned 0, and
+  // frame setdown after a setup that returned 0; the request rectangle must then be absent
+  // or the whole output (Premiere renders whole frames). Safe to call from several threads
+  // at once.
   FrameResult render_frame(const FrameRequest& request);
-  // The same in steps, for tests: a frame context, each command, and its end.
+  // The same in steps, for tests: a frame context, each command, and its end. begin_frame
+  // throws std::invalid_argument for a Premiere frame in float or with a partial request.
   std::unique_ptr<Frame> begin_frame(const FrameRequest& request);
+  // The smart commands; std::logic_error in Premiere mode, which never sends them.
   CommandResult pre_render(Frame& frame);    // PF_Cmd_SMART_PRE_RENDER
   CommandResult smart_render(Frame& frame);  // PF_Cmd_SMART_RENDER
+  // The classic commands of a frame: the parameter array with the frame's input as index 0,
+  // the frame's output world as the output argument.
+  CommandResult frame_setup(Frame& frame);     // PF_Cmd_FRAME_SETUP
+  CommandResult classic_render(Frame& frame);  // PF_Cmd_RENDER
+  CommandResult frame_setdown(Frame& frame);   // PF_Cmd_FRAME_SETDOWN
   // Calls the delete_pre_render_data_func pre-render registered, once, with its
   // pre_render_data (when both are set), as a host does once a frame's render has
   // returned or when the render will not be run. Destroying a Frame does the same.

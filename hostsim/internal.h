@@ -48,6 +48,8 @@ struct InstanceState {
   PF_Handle global_data = nullptr;
   PF_Handle sequence_data = nullptr;
   int32_t num_params = 0;
+  // Premiere mode (InstanceSettings::premiere) as of the latest command prepared.
+  bool premiere = false;
 };
 
 // What an effect_ref points at: one command's (or one frame's) context.

@@ -2,7 +2,7 @@
 if(TARGET veilmora_module AND TARGET veilmora_hostsim)
   set(module_tests
     test_module_loading test_pipl test_dispatch test_params test_suite_cache test_pre_render
-    test_render_driver test_ui_rules test_fault_sweep)
+    test_render_driver test_regions test_classic_render test_ui_rules test_fault_sweep)
   foreach(name IN LISTS module_tests)
     set(libs veilmora_hostsim)
     set(sources ${name}.cpp)

@@ -157,6 +157,68 @@ TEST_F(CliBadInput, OutOfRangeValuesNameTheParameterAndItsRange) {
   for (const BadCase& c : cases) expect_refused(c);
 }
 
+// good.png is 40 x 30.
+TEST_F(CliBadInput, RegionAndHostProblems) {
+  const std::vector<BadCase> cases = {
+      {"region outside",
+       {"render", "{in}", "{out}", "--radius", "3", "--region", "30,20,11,5"},
+       2,
+       {"--region 30,20,11,5", "inside the 40 x 30 picture"}},
+      {"region below",
+       {"render", "{in}", "{out}", "--radius", "3", "--region", "0,25,10,6"},
+       2,
+       {"--region", "inside the 40 x 30 picture"}},
+      {"region zero width",
+       {"render", "{in}", "{out}", "--region", "0,0,0,5"},
+       2,
+       {"--region 0,0,0,5", "at least 1 pixel"}},
+      {"region zero height",
+       {"render", "{in}", "{out}", "--region", "3,3,5,0"},
+       2,
+       {"--region", "at least 1 pixel"}},
+      {"region negative",
+       {"render", "{in}", "{out}", "--region", "-1,0,5,5"},
+       2,
+       {"--region", "must not be negative"}},
+      {"region three numbers",
+       {"render", "{in}", "{out}", "--region", "1,2,3"},
+       2,
+       {"--region 1,2,3", "X,Y,W,H"}},
+      {"region five numbers",
+       {"render", "{in}", "{out}", "--region", "1,2,3,4,5"},
+       2,
+       {"--region", "X,Y,W,H"}},
+      {"region words", {"render", "{in}", "{out}", "--region", "a,b,c,d"}, 2, {"--region", "X,Y,W,H"}},
+      {"region fraction",
+       {"render", "{in}", "{out}", "--region", "1.5,2,3,4"},
+       2,
+       {"--region", "X,Y,W,H"}},
+      {"region overflow",
+       {"render", "{in}", "{out}", "--region", "2147483000,0,1000,1"},
+       2,
+       {"--region", "beyond any picture"}},
+      {"host", {"render", "{in}", "{out}", "--host", "resolve"}, 2, {"--host resolve", "premiere"}},
+      {"region under premiere",
+       {"render", "{in}", "{out}", "--host", "premiere", "--region", "1,1,5,5"},
+       2,
+       {"--region", "--host premiere", "whole frames"}},
+      {"float under premiere",
+       {"render", "{in}", "{out}", "--host", "premiere", "--depth", "float"},
+       2,
+       {"--host premiere", "8-bit and 16-bit"}},
+  };
+  for (const BadCase& c : cases) expect_refused(c);
+  // A float picture under Premiere Pro is refused once it is read.
+  const std::string exr = dir / "float.exr";
+  write_image(exr, make_image(8, 6, 4, OIIO::TypeDesc::FLOAT,
+                              [](int x, int y, int c) { return noise(x, y, c); }));
+  const RunResult r = run_cli({"render", exr, dir / "float-out.exr", "--host", "premiere"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--host premiere"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--depth 8 or 16"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "float-out.exr"));
+}
+
 TEST_F(CliBadInput, BadInputFilesNameTheFileAndTheReason) {
   const std::string missing = dir / "missing.png";
   const std::string empty = dir / "empty.png";

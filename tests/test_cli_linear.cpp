@@ -167,7 +167,7 @@ TEST(CliLinear, LinearFilesUnchangedAndNamedSpacesHonoured) {
   EXPECT_LE(max_difference(deep, read_image(dir / "shallow.png"), 255), 0.51);
 }
 
-TEST(CliLinear, UnknownColourSpacesAreRefused) {
+TEST(CliLinear, UnknownSpacesAndImpossibleCombinationsAreRefused) {
   ScratchDir dir;
   write_image(dir / "in.png", ramp_and_highlights(OIIO::TypeDesc::UINT8, 255));
   RunResult r = run_cli(render_args(dir / "in.png", dir / "out.png",
@@ -179,6 +179,11 @@ TEST(CliLinear, UnknownColourSpacesAreRefused) {
   r = run_cli(render_args(dir / "in.png", dir / "out.png", {"--colorspace", "sRGB"}));
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("--linear"), std::string::npos) << r.err;
+
+  // Premiere Pro hands effects no float pictures, and linear light renders in float.
+  r = run_cli(render_args(dir / "in.png", dir / "out.png", {"--linear", "--host", "premiere"}));
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--linear renders in float"), std::string::npos) << r.err;
   EXPECT_EQ(dir.names(), std::vector<std::string>{"in.png"});
 }
 

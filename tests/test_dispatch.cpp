@@ -39,7 +39,7 @@ TEST_F(Dispatch, AboutWritesMakerVersionAndClosingWordWithACarriageReturn) {
 
 TEST_F(Dispatch, UnhandledSelectorsDoNothingAndLeaveOutDataUntouched) {
   hostsim::Instance fx(module_test::module());
-  for (PF_Cmd cmd : {2, 7, 9, 10, 11, 12, 15, 16, 20, 22, 25, 1000, -1, -24}) {
+  for (PF_Cmd cmd : {2, 7, 9, 10, 12, 15, 16, 20, 22, 25, 1000, -1, -24}) {
     SCOPED_TRACE(cmd);
     hostsim::Command command = fx.prepare(cmd);
     std::memset(&command.out_data, 0xA5, sizeof command.out_data);
@@ -51,6 +51,21 @@ TEST_F(Dispatch, UnhandledSelectorsDoNothingAndLeaveOutDataUntouched) {
     EXPECT_EQ(std::memcmp(&before, &command.out_data, sizeof before), 0);
     EXPECT_TRUE(hostsim::calls().empty());
   }
+}
+
+// The render command (11) renders (tests/test_classic_render.cpp); sent without an output
+// world or the parameter array, it is refused before any host call, out-data untouched.
+TEST_F(Dispatch, TheRenderCommandWithoutWorldsIsRefusedUntouched) {
+  hostsim::Instance fx(module_test::module());
+  hostsim::Command command = fx.prepare(PF_Cmd_RENDER);
+  std::memset(&command.out_data, 0xA5, sizeof command.out_data);
+  PF_OutData before;
+  std::memcpy(&before, &command.out_data, sizeof before);
+  hostsim::reset_calls();
+  command.adopt_handles = false;
+  EXPECT_EQ(fx.send(command).err, PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(std::memcmp(&before, &command.out_data, sizeof before), 0);
+  EXPECT_TRUE(hostsim::calls().empty());
 }
 
 TEST_F(Dispatch, GlobalSetupUnderAfterEffectsRegistersAndStoresTheRecord) {

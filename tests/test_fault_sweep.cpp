@@ -69,12 +69,14 @@ struct Scenario {
   std::function<Expected(const Fault&)> expect;
   std::function<std::set<PF_Handle>(hostsim::Instance&)> kept;
   std::function<void(hostsim::Instance&)> after;  // frame end etc.
+  hostsim::InstanceSettings settings{};           // the host the instance plays
 };
 
 // Returns the number of faults injected.
 int sweep(const Scenario& scenario, bool start_instance = true) {
   auto fresh = [&] {
-    auto fx = start_instance ? started_instance() : std::make_unique<hostsim::Instance>(module());
+    auto fx = start_instance ? started_instance(scenario.settings)
+                             : std::make_unique<hostsim::Instance>(module());
     scenario.prepare(*fx);
     return fx;
   };
@@ -238,6 +240,64 @@ TEST(FaultSweep, RenderWithALayerIris) {
 }
 TEST(FaultSweep, RenderAtRadiusZero) {
   report_total("render at radius 0", sweep_render(PF_PixelFormat_ARGB32, 1, 0.0));
+}
+
+// ---- The classic render command (Premiere Pro): one frame, set up cleanly, then the render
+// under the fault. It locks no record and asks for no World suite, so every refused lock is
+// a working buffer's.
+
+Expected classic_render_expectation(const Fault& f) {
+  if (f.name == "AcquireSuite") return {516, ""};  // a sampling suite, from the cache
+  if (f.name == "host_new_handle" || f.name == "host_lock_handle") return {512, "Memory Error!"};
+  if (f.name == "progress" || f.name == "abort" || starts_with(f.name, "checkout_param") ||
+      starts_with(f.name, "subpixel_sample") || f.name == "copy") {
+    return {kHostCode, ""};
+  }
+  return {PF_Err_NONE, ""};
+}
+
+int sweep_classic_render(PF_PixelFormat format, int32_t shape, double radius) {
+  auto state = std::make_shared<FrameScenario>();
+  state->format = format;
+  state->shape = shape;
+  Scenario s;
+  s.title = std::string("classic render, ") + hostsim::format_name(format) + " shape " +
+            std::to_string(shape) + " radius " + std::to_string(radius);
+  s.settings.premiere = true;
+  s.prepare = [state, radius](hostsim::Instance& fx) {
+    fx.set_float(kRadius, radius);
+    fx.set_int(kShape, state->shape);
+    state->in = std::make_unique<hostsim::World>(state->format, 12, 8);
+    state->out = std::make_unique<hostsim::World>(state->format, 12, 8);
+    fill_pattern(*state->in, 8);
+    if (state->shape == 3) {
+      state->iris = std::make_shared<hostsim::World>(state->format, 5, 4);
+      fill_pattern(*state->iris, 2);
+      fx.set_layer(kIrisLayer, state->iris);
+    }
+    state->frame = fx.begin_frame({.input = state->in.get(), .output = state->out.get()});
+    ASSERT_EQ(fx.frame_setup(*state->frame).err, PF_Err_NONE);
+  };
+  s.run = [state](hostsim::Instance& fx) { return fx.classic_render(*state->frame); };
+  s.expect = classic_render_expectation;
+  s.kept = [](hostsim::Instance&) { return std::set<PF_Handle>{}; };
+  s.after = [state](hostsim::Instance& fx) {
+    EXPECT_EQ(fx.frame_setdown(*state->frame).err, PF_Err_NONE);
+    fx.end_frame(*state->frame);
+    state->frame.reset();
+    fx.set_layer(kIrisLayer, nullptr);
+  };
+  return sweep(s);
+}
+
+TEST(FaultSweep, ClassicRender) {
+  int injected = 0;
+  for (PF_PixelFormat format : {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64}) {
+    injected += sweep_classic_render(format, 2, 2.0);
+    injected += sweep_classic_render(format, 3, 2.0);
+  }
+  injected += sweep_classic_render(PF_PixelFormat_ARGB32, 1, 0.0);
+  report_total("classic render", injected);
 }
 
 // ---- Pre-render.

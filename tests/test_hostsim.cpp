@@ -821,3 +821,62 @@ TEST_F(HostsimTest, ProgressAndAbortReachTheHooks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Premiere mode: 'PrMr' whatever appl_id says, no AEGP suite served (the others are), and
+// frames as frame setup, the classic render with the input as parameter 0 and the output
+// world as the output argument, and frame setdown.
+PF_LayerDef* last_output = nullptr;
+PF_Err output_recording_entry(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[],
+                              PF_LayerDef* output, void* extra) {
+  last_output = output;
+  return script ? script(cmd, in, out, params, extra) : PF_Err_NONE;
+}
+
+TEST_F(HostsimTest, PremiereModeServesNoAegpSuiteAndSendsTheClassicFrameCommands) {
+  for (const bool premiere : {false, true}) {
+    SCOPED_TRACE(premiere ? "premiere" : "after effects");
+    Instance fx(output_recording_entry);
+    fx.settings.premiere = premiere;
+    std::vector<PF_Cmd> seen;
+    SPErr utility = -1, handle = -1;
+    script = [&](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef** params, void*) -> PF_Err {
+      seen.push_back(cmd);
+      if (cmd == PF_Cmd_GLOBAL_SETUP) {
+        EXPECT_EQ(in->appl_id, premiere ? PF_APPL_ID_PREMIERE : hostsim::kApplIdAfterEffects);
+        const void* suite = nullptr;
+        utility = in->pica_basicP->AcquireSuite(kAEGPUtilitySuite, 7, &suite);
+        if (utility == 0) in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, 7);
+        handle = in->pica_basicP->AcquireSuite(kPFHandleSuite, 2, &suite);
+        if (handle == 0) in->pica_basicP->ReleaseSuite(kPFHandleSuite, 2);
+      }
+      if (cmd == PF_Cmd_RENDER) {
+        EXPECT_NE(params, nullptr);
+        EXPECT_EQ(params[0]->u.ld.width, 5);
+        EXPECT_EQ(params[0]->u.ld.height, 3);
+        EXPECT_EQ(params[0]->u.ld.world_flags & PF_WorldFlag_DEEP, PF_WorldFlag_DEEP);
+      }
+      return PF_Err_NONE;
+    };
+    EXPECT_EQ(fx.global_setup().err, PF_Err_NONE);
+    EXPECT_EQ(utility, premiere ? hostsim::kSPSuiteNotFoundError : 0);
+    EXPECT_EQ(handle, 0);
+    World in(PF_PixelFormat_ARGB64, 5, 3), out(PF_PixelFormat_ARGB64, 5, 3);
+    seen.clear();
+    last_output = nullptr;
+    const hostsim::FrameResult r = fx.render_frame(hostsim::frame_request(in, out));
+    EXPECT_EQ(r.err, PF_Err_NONE);
+    if (premiere) {
+      EXPECT_EQ(seen, (std::vector<PF_Cmd>{PF_Cmd_FRAME_SETUP, PF_Cmd_RENDER,
+                                           PF_Cmd_FRAME_SETDOWN}));
+      EXPECT_EQ(last_output, out.effect_world());
+    } else {
+      EXPECT_EQ(seen, (std::vector<PF_Cmd>{PF_Cmd_SMART_PRE_RENDER, PF_Cmd_SMART_RENDER}));
+    }
+    EXPECT_EQ(hostsim::outstanding_suites(), 0);
+    script = nullptr;
+  }
+}
+
+}  // namespace

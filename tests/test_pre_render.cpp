@@ -1,6 +1,6 @@
 // Smart pre-render through the loaded module: the values recorded for the frame, the input
-// request (never grown), the reported rectangles, the failure exits, and the disposal of
-// every frame's record once the host is done with it.
+// request (grown by the blur's reach), the reported rectangles, the failure exits, and the
+// disposal of every frame's record once the host is done with it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -89,7 +89,9 @@ TEST_F(PreRender, WeightZeroSwitchesTheWeightingOffExactly) {
   EXPECT_EQ(record_of(*frame).downsample_factor, 1.0);
 }
 
-TEST_F(PreRender, TheLayerIsRequestedOverExactlyTheOutputRequest) {
+TEST_F(PreRender, TheLayerIsRequestedOverTheRequestGrownByTheBlursReach) {
+  // Radius 250 reaches 250 pixels: the host clips the grown request to the 40 x 30 layer,
+  // and the output still covers exactly the request.
   fx_->set_float(kRadius, 250.0);
   const PF_LRect request{3, 4, 20, 25};
   auto frame = fx_->begin_frame({.input = &in_, .output = &out_, .request_rect = request});
@@ -102,14 +104,75 @@ TEST_F(PreRender, TheLayerIsRequestedOverExactlyTheOutputRequest) {
   EXPECT_EQ(c.checkout_id, 0);
   PF_RenderRequest expected = host_request;
   expected.preserve_rgb_of_zero_alpha = 1;
+  expected.rect = PF_LRect{3 - 250, 4 - 250, 20 + 250, 25 + 250};
   EXPECT_EQ(std::memcmp(&c.request, &expected, sizeof expected), 0);
-  EXPECT_EQ(c.request.rect.left, 3);
-  EXPECT_EQ(c.request.rect.bottom, 25);
-  // Empty output rectangles take what the checkout reported.
   const PF_PreRenderOutput out = frame->pre_render_output();
-  EXPECT_EQ(std::memcmp(&out.result_rect, &c.result.result_rect, sizeof(PF_LRect)), 0);
-  EXPECT_EQ(std::memcmp(&out.max_result_rect, &c.result.max_result_rect, sizeof(PF_LRect)), 0);
+  const PF_LRect want_result{3, 4, 20, 25};
+  EXPECT_EQ(std::memcmp(&out.result_rect, &want_result, sizeof(PF_LRect)), 0);
+  const PF_LRect layer{0, 0, 40, 30};
+  EXPECT_EQ(std::memcmp(&out.max_result_rect, &layer, sizeof(PF_LRect)), 0);
+  // The whole layer is the input: it reaches 3, 4, 20 and 5 pixels beyond the output.
+  const RenderRecord& rec = record_of(*frame);
+  EXPECT_EQ(rec.input_beyond_left, 3);
+  EXPECT_EQ(rec.input_beyond_top, 4);
+  EXPECT_EQ(rec.input_beyond_right, 20);
+  EXPECT_EQ(rec.input_beyond_bottom, 5);
   EXPECT_EQ(hostsim::call_count("checkout_param:9"), 0);  // the render checks the layer out
+}
+
+// The margin is ceil(Radius x horizontal downsample), limited as the render limits it; a
+// radius of 0 grows nothing, and neither is an empty request grown.
+TEST_F(PreRender, TheMarginIsTheRendersOwnReach) {
+  struct Case {
+    double radius;
+    PF_RationalScale downsample;
+    PF_LRect request;
+    PF_LRect want_request;
+    PF_LRect want_result;
+    int32_t beyond[4];
+  };
+  const Case cases[] = {
+      // 12.5 x 1/2 = 6.25 reaches 7 pixels.
+      {12.5, {1, 2}, {10, 10, 20, 15}, {3, 3, 27, 22}, {10, 10, 20, 15}, {7, 7, 7, 7}},
+      // 0.3 reaches one pixel; the layer ends at the left and top.
+      {0.3, {1, 1}, {0, 0, 5, 5}, {-1, -1, 6, 6}, {0, 0, 5, 5}, {0, 0, 1, 1}},
+      // Beyond 300 the render blurs by 300; the whole layer lies within reach.
+      {5000.0, {1, 1}, {1, 1, 2, 2}, {-299, -299, 302, 302}, {1, 1, 2, 2}, {1, 1, 38, 28}},
+      // Radius 0, and a radius that the downsampling takes to 0: nothing grown.
+      {0.0, {1, 1}, {2, 3, 9, 8}, {2, 3, 9, 8}, {2, 3, 9, 8}, {0, 0, 0, 0}},
+      {40.0, {0, 1}, {2, 3, 9, 8}, {2, 3, 9, 8}, {2, 3, 9, 8}, {0, 0, 0, 0}},
+      // A request reaching past the layer: the output is the part on the layer.
+      {2.0, {1, 1}, {30, -10, 50, 10}, {28, -12, 52, 12}, {30, 0, 40, 10}, {2, 0, 0, 2}},
+      // An empty request stays empty.
+      {9.0, {1, 1}, {5, 5, 5, 9}, {5, 5, 5, 9}, {5, 5, 5, 9}, {0, 0, 0, 0}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE("radius " + std::to_string(k.radius) + " request " +
+                 std::to_string(k.request.left) + "," + std::to_string(k.request.top));
+    fx_->set_float(kRadius, k.radius);
+    fx_->settings.downsample_x = k.downsample;
+    auto frame = fx_->begin_frame({.input = &in_, .output = &out_, .request_rect = k.request});
+    ASSERT_EQ(fx_->pre_render(*frame).err, PF_Err_NONE);
+    const hostsim::LayerCheckout c = frame->checkouts().at(0);
+    EXPECT_EQ(std::memcmp(&c.request.rect, &k.want_request, sizeof(PF_LRect)), 0)
+        << c.request.rect.left << " " << c.request.rect.top << " " << c.request.rect.right << " "
+        << c.request.rect.bottom;
+    const PF_PreRenderOutput out = frame->pre_render_output();
+    const PF_LRect& got = out.result_rect;
+    if (k.want_result.left >= k.want_result.right) {
+      EXPECT_TRUE(got.left >= got.right || got.top >= got.bottom);
+    } else {
+      EXPECT_EQ(std::memcmp(&got, &k.want_result, sizeof(PF_LRect)), 0)
+        << out.result_rect.left << " " << out.result_rect.top << " " << out.result_rect.right
+        << " " << out.result_rect.bottom;
+    }
+    const RenderRecord& rec = record_of(*frame);
+    EXPECT_EQ(rec.input_beyond_left, k.beyond[0]);
+    EXPECT_EQ(rec.input_beyond_top, k.beyond[1]);
+    EXPECT_EQ(rec.input_beyond_right, k.beyond[2]);
+    EXPECT_EQ(rec.input_beyond_bottom, k.beyond[3]);
+    fx_->end_frame(*frame);
+  }
 }
 
 TEST_F(PreRender, OutputRectanglesAreMergedWithWhatTheCheckoutReports) {

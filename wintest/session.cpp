@@ -91,6 +91,11 @@ std::vector<RenderCase> render_cases() {
     cases.push_back({"layer-" + tag, format, 3, 8, 0, 1});
   }
   cases.push_back({"wide-circle-float", PF_PixelFormat_ARGB128, 1, 8, 0, 1, 160.0});
+  cases.push_back({"polygon-8bit-region", PF_PixelFormat_ARGB32, 2, 6, 30 * 65536, 2, 12.0, true});
+  cases.push_back({"circle-float-region", PF_PixelFormat_ARGB128, 1, 8, 0, 1, 40.0, true});
+  cases.push_back({"polygon-8bit-premiere", PF_PixelFormat_ARGB32, 2, 6, 30 * 65536, 2, 12.0,
+                   false, true});
+  cases.push_back({"layer-16bit-premiere", PF_PixelFormat_ARGB64, 3, 8, 0, 1, 12.0, false, true});
   return cases;
 }
 
@@ -156,7 +161,12 @@ SessionResult run_session(const hostsim::Module& module) {
     hostsim::FrameRequest request;
     request.input = scene.get();
     request.output = output.get();
+    if (c.region) request.request_rect = kRegion;
+    // The module keeps nothing per host between commands, so the one instance can answer a
+    // frame as Premiere Pro sends it.
+    fx.settings.premiere = c.premiere;
     const hostsim::FrameResult frame = fx.render_frame(request);
+    fx.settings.premiere = false;
     std::string line = "frame " + c.name + " pre_render=" + std::to_string(frame.pre_render.err) +
                        " render=" + (frame.render ? std::to_string(frame.render->err) : "none") +
                        " result_rect=" + rect_text(frame.pre_render_output.result_rect) +

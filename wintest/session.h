@@ -28,10 +28,18 @@ struct RenderCase {
   PF_Fixed phase = 0;    // "Phase", 16.16 degrees
   int32_t outside = 1;   // "Outside": 1 Mirror, 2 Edge
   double radius = 12.0;  // "Radius"
+  // Only this part of the scene is asked for (kRegion); the rest of the output stays 0.
+  bool region = false;
+  // Sent as Premiere Pro sends it: frame setup, the classic render command, frame setdown.
+  bool premiere = false;
 };
 
+// The part of the scene the region cases ask for: inside the picture, across a tile border.
+constexpr PF_LRect kRegion{100, 60, 420, 260};
+
 // The three iris shapes, each in the three pixel formats, and a radius above 150 (1024-pixel
-// tiles) in float, the format that shows the smallest difference.
+// tiles) in float, the format that shows the smallest difference; regions of the scene, and
+// frames through Premiere Pro's render command (8-bit and 16-bit).
 std::vector<RenderCase> render_cases();
 
 // The generated night scene and the star iris in a pixel format (deterministic).
@@ -51,7 +59,8 @@ struct SessionResult {
 
 // Global setup, About, parameter setup, sequence setup, update-params-UI; per render case the
 // parameters, a user-changed-param when the shape changes, smart pre-render and smart
-// render; sequence resetup; sequence and global setdown.
+// render (or frame setup, render and frame setdown for the Premiere cases); sequence
+// resetup; sequence and global setdown.
 SessionResult run_session(const hostsim::Module& module);
 
 }  // namespace wintest
