@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "fft/fft_kernels.h"
+#include "fft/instruction_set.h"
 #include "fft/portable_math.h"
 
 namespace {
@@ -71,8 +72,11 @@ bool fft_path_available(FftPath path) {
 }
 
 FftPath fft_best_path() {
-  if (fft_path_available(FftPath::avx512)) return FftPath::avx512;
-  if (fft_path_available(FftPath::avx2)) return FftPath::avx2;
+  const InstructionSet limit = instruction_set_limit();
+  if (limit >= InstructionSet::avx512 && fft_path_available(FftPath::avx512)) {
+    return FftPath::avx512;
+  }
+  if (limit >= InstructionSet::avx2 && fft_path_available(FftPath::avx2)) return FftPath::avx2;
   return FftPath::portable;
 }
 

@@ -17,7 +17,7 @@ void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double*
 void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                int32_t* fft_work, double* fft_table);
 
-// The best available path.
+// The best available path within instruction_set_limit().
 FftPath fft_best_path();
 
 void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows,

@@ -6,7 +6,10 @@
 // already divided by n x n (both divisions by n of the unscaled transform pair; n is a power
 // of two, so this is exact and changes no result), the plane values of every 8-bit and
 // 16-bit colour channel value (the weighting's pow taken once per value, not per pixel), and
-// the choice between the portable and the AVX2 pixel loops (tile_kernels.h).
+// the choice between the portable and the AVX2 pixel loops (tile_kernels.h), and the power
+// of two alpha is scaled by (TilePlan::alpha_scale): the plane value of a full-scale colour
+// channel over the alpha full scale, so that alpha, which shares its transform with blue,
+// is rounded relative to its own size rather than to the brightest highlight's.
 #include "render/convolve_tiles.h"
 
 #include <array>
@@ -15,6 +18,7 @@
 #include <cstdint>
 
 #include "fft/fft2d.h"
+#include "fft/instruction_set.h"
 #include "render/tile_kernels.h"
 #include "render/tile_pixels.h"
 
@@ -38,6 +42,8 @@ void convolve_planes(int32_t n, const WorkingPlanes& planes, const TileKernels& 
   fft_2d(n, 2 * n, -1, planes.ba.rows, planes.fft_work, planes.fft_table);
 }
 
+bool writes_pixels(InnerRange range) { return range.begin < range.end; }
+
 template <typename Pixel>
 PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool mirror,
                   const WorkingPlanes& planes, const TileKernels& kernels,
@@ -52,19 +58,25 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
   std::array<std::ptrdiff_t, kMaxTile> row_offset;
   const TileSource source{column.data(), row_offset.data()};
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
+    const bool row_writes = writes_pixels(inner_range(n, plan.p, ty, plan.height));
     // Source rows of this row of tiles, folded once instead of once per pixel. Tile
     // coordinates are the output's; the input is read at the same place of the layer.
-    for (int32_t j = 0; j < n; ++j) {
+    for (int32_t j = 0; row_writes && j < n; ++j) {
       const int32_t y = outside_index(plan.input_top + ty + j, plan.input_height, mirror);
       row_offset[j] = static_cast<std::ptrdiff_t>(y) * plan.input_stride;
     }
     for (int32_t tx = -plan.p; tx < plan.width; tx += step) {
-      for (int32_t i = 0; i < n; ++i) {
-        column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
+      // The walk visits every tile whose origin lies inside the output, but a tile whose
+      // inner square starts beyond the output's last pixel writes nothing: its transforms
+      // are skipped. It is still counted and reported, so the progress calls stay the same.
+      if (row_writes && writes_pixels(inner_range(n, plan.p, tx, plan.width))) {
+        for (int32_t i = 0; i < n; ++i) {
+          column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
+        }
+        load(input, plan, source, planes);
+        convolve_planes(n, planes, kernels);
+        write(output, plan, tx, ty, planes);
       }
-      load(input, plan, source, planes);
-      convolve_planes(n, planes, kernels);
-      write(output, plan, tx, ty, planes);
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
       // always complete.
       ++progress_count;
@@ -124,12 +136,22 @@ void scale_kernel(int32_t n, const ComplexPlane& kernel) {
 
 }  // namespace
 
+double alpha_scale_for(double largest_colour, double alpha_full_scale) {
+  const double ratio = largest_colour / alpha_full_scale;
+  if (!(ratio > 1.0)) return 1.0;
+  int exponent = 0;
+  const double mantissa = std::frexp(ratio, &exponent);  // ratio = mantissa x 2^exponent
+  if (mantissa < 0.70710678118654752440) --exponent;     // nearer 2^(exponent - 1)
+  return std::ldexp(1.0, exponent < 500 ? exponent : 500);
+}
+
 bool tile_path_available(TilePath path) {
   return path == TilePath::portable || weight_math_avx2_available();
 }
 
 TilePath tile_best_path() {
-  return tile_path_available(TilePath::avx2) ? TilePath::avx2 : TilePath::portable;
+  const bool allowed = instruction_set_limit() >= InstructionSet::avx2;
+  return allowed && tile_path_available(TilePath::avx2) ? TilePath::avx2 : TilePath::portable;
 }
 
 TileKernels tile_kernels(TilePath path) {
@@ -189,10 +211,13 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
         colour8[c] = TilePixelTraits<PF_Pixel8>::colour(static_cast<uint8_t>(c), rule);
       }
       plan.colour8 = colour8.data();
+      plan.alpha_scale = alpha_scale_for(colour8[255], TilePixelTraits<PF_Pixel8>::kAlphaFullScale);
       return walk_tiles(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes, kernels,
                         kernels.load8, kernels.write8, progress_count, progress_total, host);
     }
     case kPixelFormat16:
+      plan.alpha_scale = alpha_scale_for(TilePixelTraits<PF_Pixel16>::colour(32768, rule),
+                                         TilePixelTraits<PF_Pixel16>::kAlphaFullScale);
       if (planes.colour_table != nullptr) {
         for (int32_t c = 0; c < kColour16Entries; ++c) {
           planes.colour_table[c] =
@@ -202,10 +227,14 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
       }
       return walk_tiles(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes, kernels,
                         kernels.load16, kernels.write16, progress_count, progress_total, host);
-    default:
+    default: {
+      using FloatTraits = TilePixelTraits<PF_PixelFloat>;
+      plan.alpha_scale = alpha_scale_for(
+          FloatTraits::colour(1.0, FloatTraits::threshold(rule), rule), FloatTraits::kAlphaFullScale);
       return walk_tiles(rec.input_pixels_float, rec.output_pixels_float, plan, mirror, planes,
                         kernels, kernels.load_float, kernels.write_float, progress_count,
                         progress_total, host);
+    }
   }
 }
 

@@ -89,6 +89,7 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
   const __m256d floor = _mm256_set1_pd(kAlphaFloor);
   const __m256d sign = _mm256_set1_pd(-0.0);
   const __m256d scale = _mm256_set1_pd(255.0);
+  const __m256d alpha_scale = _mm256_set1_pd(plan.alpha_scale);
   const bool weighted = rule.weighted;
   const bool vector_pow = plan.weight.vector_exp_ok;
 
@@ -132,7 +133,7 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
       const __m256d g = colour(_mm256_and_pd(finite(_mm256_cvtps_pd(p2)), keep));
       const __m256d b = colour(_mm256_and_pd(finite(_mm256_cvtps_pd(p3)), keep));
       store_pairs(rg, 2 * j, r, g);
-      store_pairs(ba, 2 * j, b, a);
+      store_pairs(ba, 2 * j, b, _mm256_mul_pd(a, alpha_scale));
     }
     if (weighted && vector_pow) {
       for (int k = 0; k < 4; ++k) {
@@ -183,10 +184,13 @@ void write_avx2(const TilePlan& plan, int32_t tx, int32_t ty, const WorkingPlane
   const int32_t half = plan.n / 2, wrap = plan.n - 1;
   const InnerRange across = inner_range(plan.n, plan.p, tx, plan.width);
   const InnerRange down = inner_range(plan.n, plan.p, ty, plan.height);
-  const __m256d floor = _mm256_set1_pd(kAlphaFloor);
-  const __m256d full = _mm256_set1_pd(alpha_full_scale);
+  // The planes hold alpha times the alpha scale (a power of two): the limits and divisors
+  // below carry the same factor, so each comparison and quotient has exactly the value it
+  // would have with unscaled alpha (scaling by a power of two rounds nothing).
+  const __m256d floor = _mm256_set1_pd(kAlphaFloor * plan.alpha_scale);
+  const __m256d full = _mm256_set1_pd(alpha_full_scale * plan.alpha_scale);
   const __m256d one = _mm256_set1_pd(1.0);
-  const __m256d kernel_sum = _mm256_set1_pd(plan.kernel_sum);
+  const __m256d kernel_sum = _mm256_set1_pd(plan.kernel_sum * plan.alpha_scale);
   const __m256d inverse_log_weight = _mm256_set1_pd(rule.inverse_log_weight);
   for (int32_t i0 = across.begin; i0 < across.end; i0 += 4) {
     const int32_t count = across.end - i0 < 4 ? across.end - i0 : 4;

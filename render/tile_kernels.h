@@ -28,7 +28,16 @@ struct TilePlan {
   const double* colour8;   // 8-bit: the plane value of every channel value 0..255
   const double* colour16;  // 16-bit: the plane value of 0..32768, or null (computed per pixel)
   double kernel_sum;       // S
+  // Alpha enters the planes multiplied by this power of two, near the largest weighted
+  // colour value over the alpha full scale: blue and alpha share one transform, whose
+  // rounding is relative to the larger of the two, so alpha is raised to the colours' size
+  // (exactly, being a power of two) and divided out again in the write-back.
+  double alpha_scale;
 };
+
+// The power of two nearest to largest_colour / alpha_full_scale (in the ratio's logarithm),
+// at least 1 and at most 2^500.
+double alpha_scale_for(double largest_colour, double alpha_full_scale);
 
 // Where one tile reads from: plane row i holds source column column[i]; plane element j of
 // every row comes from source row offset row_offset[j] (row x stride), the outside rule

@@ -28,19 +28,21 @@ void for_each_source_pixel(const Pixel* input, int32_t n, const TileSource& sour
   }
 }
 
-void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const PlaneValues& v) {
+void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const PlaneValues& v,
+                  double alpha_scale) {
   double* rg = planes.rg.rows[i] + 2 * j;
   double* ba = planes.ba.rows[i] + 2 * j;
   rg[0] = v.r;
   rg[1] = v.g;
   ba[0] = v.b;
-  ba[1] = v.a;
+  ba[1] = v.a * alpha_scale;
 }
 
 void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
                          const WorkingPlanes& planes) {
   for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_PixelFloat& px, int32_t j) {
-    store_values(planes, i, j, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule));
+    store_values(planes, i, j, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule),
+                 plan.alpha_scale);
   });
 }
 
@@ -73,6 +75,12 @@ void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
   const int32_t half = plan.n / 2, wrap = plan.n - 1;
   const InnerRange across = inner_range(plan.n, plan.p, tx, plan.width);
   const InnerRange down = inner_range(plan.n, plan.p, ty, plan.height);
+  // The planes hold alpha times the alpha scale (a power of two): the limits and divisors
+  // below carry the same factor, so each comparison and quotient has exactly the value it
+  // would have with unscaled alpha (scaling by a power of two rounds nothing).
+  const double floor = kAlphaFloor * plan.alpha_scale;
+  const double full = Traits::kAlphaFullScale * plan.alpha_scale;
+  const double kernel_sum = plan.kernel_sum * plan.alpha_scale;
   for (int32_t i0 = across.begin; i0 < across.end; i0 += kBlock) {
     const int32_t count = across.end - i0 < kBlock ? across.end - i0 : kBlock;
     for (int32_t j = down.begin; j < down.end; ++j) {
@@ -83,11 +91,11 @@ void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
         const double* rg = planes.rg.rows[row] + e;
         const double* ba = planes.ba.rows[row] + e;
         const double a = ba[1];
-        if (a <= kAlphaFloor) {
+        if (a <= floor) {
           out[k] = Pixel{};
           continue;
         }
-        const double f = a / Traits::kAlphaFullScale;
+        const double f = a / full;
         double r = rg[0] / f;
         double g = rg[1] / f;
         double b = ba[0] / f;
@@ -96,7 +104,7 @@ void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
           g = rule.inverse_log_weight * std::log(g);
           b = rule.inverse_log_weight * std::log(b);
         }
-        out[k] = Traits::store(r, g, b, a / plan.kernel_sum, rule);
+        out[k] = Traits::store(r, g, b, a / kernel_sum, rule);
       }
     }
   }
@@ -123,7 +131,8 @@ void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const Tile
   for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_Pixel8& px, int32_t j) {
     store_values(
         planes, i, j,
-        {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)});
+        {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)},
+        plan.alpha_scale);
   });
 }
 
@@ -138,7 +147,8 @@ void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const Ti
   };
   for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_Pixel16& px, int32_t j) {
     store_values(planes, i, j,
-                 {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0});
+                 {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
+                 plan.alpha_scale);
   });
 }
 

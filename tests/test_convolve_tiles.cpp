@@ -556,6 +556,85 @@ TEST(TileValues, OpaqueConstantColourIsUnchanged) {
   }
 }
 
+// ----- Alpha next to bright highlights ---------------------------------------------------
+
+TEST(TileAlpha, ScaleIsThePowerOfTwoNearestTheRatio) {
+  // 1.1^384 / 256: log2 = 384 x 0.1375035 - 8 = 44.80, so 2^45.
+  EXPECT_EQ(alpha_scale_for(std::pow(1.1, 384.0), 256.0), std::ldexp(1.0, 45));
+  EXPECT_EQ(alpha_scale_for(3.0 * 255.0, 255.0), 4.0);  // log2 3 = 1.58
+  EXPECT_EQ(alpha_scale_for(1.41 * 255.0, 255.0), 1.0);  // just below sqrt 2
+  EXPECT_EQ(alpha_scale_for(1.42 * 255.0, 255.0), 2.0);  // just above
+  EXPECT_EQ(alpha_scale_for(255.0, 255.0), 1.0);
+  EXPECT_EQ(alpha_scale_for(0.25, 1.0), 1.0);  // never below 1
+  EXPECT_EQ(alpha_scale_for(1e300, 1.0), std::ldexp(1.0, 500));
+  EXPECT_EQ(alpha_scale_for(NAN, 1.0), 1.0);
+}
+
+// A 16-bit picture in the colours' upper half with full-scale highlights, at M = 1.1 and
+// K = 1.5: a highlight enters its plane as 1.1^384, about 7.6e15, next to alpha's 256.
+// Opaque, alpha must come out 32768 everywhere; with alpha varying, alpha and colour x alpha
+// must agree with the direct convolution of each channel within one unit.
+void check_alpha_beside_highlights(bool opaque, TilePath path, bool colour_table) {
+  std::mt19937 rng(opaque ? 77 : 78);
+  TestImage<PF_Pixel16> in(150, 110, 153);
+  std::uniform_int_distribution<int> background(16000, 25000), alpha(3000, 32768);
+  std::uniform_int_distribution<int> px(0, 149), py(0, 109);
+  for (auto& p : in.pixels) {
+    p = {uint16_t(opaque ? 32768 : alpha(rng)), uint16_t(background(rng)),
+         uint16_t(background(rng)), uint16_t(background(rng))};
+  }
+  for (int light = 0; light < 40; ++light) {
+    PF_Pixel16& p = in.at(px(rng), py(rng));
+    p.red = p.green = p.blue = 32768;
+  }
+  TestImage<PF_Pixel16> out(150, 110, 150);
+  std::vector<Tap> taps;  // a disc of radius 6
+  for (int32_t dx = -6; dx <= 6; ++dx) {
+    for (int32_t dy = -6; dy <= 6; ++dy) {
+      if (dx * dx + dy * dy <= 36) taps.push_back({dx, dy, 1.0});
+    }
+  }
+  Settings s{1.5, 200, 1.1, kOutsideMirror};
+  s.path = path;
+  s.colour_table = colour_table;
+  ProgressLog log;
+  int32_t count = 0;
+  ASSERT_EQ(run_tiles(in, out, s, taps, 6, log, count), PF_Err_NONE);
+  int failures = 0;
+  for (int32_t y = 0; y < in.height; ++y) {
+    for (int32_t x = 0; x < in.width; ++x) {
+      const PF_Pixel16& got = out.at(x, y);
+      const PF_Pixel16 want = direct_pixel(in, x, y, taps, s);
+      bool ok = opaque ? got.alpha == 32768 : std::abs(got.alpha - want.alpha) <= 1;
+      const int got_c[3] = {got.red, got.green, got.blue};
+      const int want_c[3] = {want.red, want.green, want.blue};
+      for (int c = 0; c < 3; ++c) {
+        const double premultiplied = got_c[c] * (got.alpha / 32768.0);
+        ok = ok && std::fabs(premultiplied - want_c[c] * (want.alpha / 32768.0)) <= 1.0;
+      }
+      if (!ok && ++failures <= 5) {
+        ADD_FAILURE() << "pixel (" << x << ", " << y << "): got " << describe(got) << ", want "
+                      << describe(want);
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+TEST(TileAlpha, SixteenBitHighlightsLeaveAlphaAndPremultipliedColourExact) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+    if (!tile_path_available(path)) continue;
+    for (bool table : {true, false}) {
+      for (bool opaque : {true, false}) {
+        SCOPED_TRACE(std::string(path == TilePath::portable ? "portable" : "avx2") +
+                     (table ? ", colour table" : ", no table") +
+                     (opaque ? ", opaque" : ", alpha varying"));
+        check_alpha_beside_highlights(opaque, path, table);
+      }
+    }
+  }
+}
+
 TEST(TileValues, ThresholdIsInclusivePerFormat) {
   for (double m : {1.0, 1.02}) {
     Settings s{1.5, 100, m, kOutsideMirror};
@@ -753,6 +832,33 @@ TEST(TileWalk, ProgressOncePerTileInOrder) {
       EXPECT_EQ(log.calls[k].second, 1000);
     }
     EXPECT_EQ(count, c.tiles);
+  }
+}
+
+// 236 pixels across with margin 10: the second column of tiles starts at x = 226, so its
+// inner square would begin at 236, past the last pixel, and it writes nothing; the rows of
+// tiles down the 300 pixels both write. Four tiles are reported, and every pixel (the last
+// columns included, which only the first column of tiles writes) is the direct convolution's.
+TEST(TileWalk, TilesWritingNothingAreReportedAndTheImageIsStillWhole) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+    if (!tile_path_available(path)) continue;
+    SCOPED_TRACE(path == TilePath::portable ? "portable" : "avx2");
+    std::mt19937 rng(31);
+    TestImage<PF_PixelFloat> in(236, 300, 236);
+    randomise(in, rng);
+    TestImage<PF_PixelFloat> out(236, 300, 240, sentinel<PF_PixelFloat>());
+    const std::vector<Tap> taps = random_taps(10, rng);
+    Settings s;
+    s.path = path;
+    s.weight_base = 1.02;
+    ProgressLog log;
+    int32_t count = 0;
+    ASSERT_EQ(run_tiles(in, out, s, taps, 10, log, count), PF_Err_NONE);
+    ASSERT_EQ(log.calls.size(), 4u);
+    for (int32_t k = 0; k < 4; ++k) EXPECT_EQ(log.calls[k].first, k + 1);
+    EXPECT_EQ(count, 4);
+    expect_matches_direct(in, out, taps, s);
+    expect_padding_untouched(out);
   }
 }
 

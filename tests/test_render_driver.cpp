@@ -231,6 +231,32 @@ TEST_F(Render, EveryFormatAndShapeMatchesTheTileStageRunDirectly) {
   fx_->set_layer(kIrisLayer, nullptr);
 }
 
+// Weight 10 and Specular Brightness 1.5 on a 16-bit opaque picture with full-scale lights:
+// a light enters its transform as 1.1^384, next to an alpha of 256, and alpha must still
+// come out full everywhere.
+TEST_F(Render, SixteenBitLightsAtWeightTenLeaveAnOpaquePictureOpaque) {
+  Settings s;
+  s.radius = 9.0;
+  s.weight = 10.0;
+  s.brightness = 1.5;
+  s.threshold = 200;
+  apply(*fx_, s);
+  hostsim::World in(PF_PixelFormat_ARGB64, 181, 97), out(PF_PixelFormat_ARGB64, 181, 97);
+  for (int32_t y = 0; y < 97; ++y) {
+    for (int32_t x = 0; x < 181; ++x) {
+      const bool light = (x * 7 + y * 13) % 29 == 0;
+      const uint16_t c = light ? 32768 : static_cast<uint16_t>(16000 + (x * 37 + y * 91) % 9000);
+      in.row<PF_Pixel16>(y)[x] = {32768, c, c, static_cast<uint16_t>(light ? 32768 : c / 2)};
+    }
+  }
+  ASSERT_EQ(render(in, out), PF_Err_NONE);
+  int not_opaque = 0;
+  for (int32_t y = 0; y < 97; ++y) {
+    for (int32_t x = 0; x < 181; ++x) not_opaque += out.row<PF_Pixel16>(y)[x].alpha != 32768;
+  }
+  EXPECT_EQ(not_opaque, 0);
+}
+
 TEST_F(Render, LayerShapeWithoutALayerRendersTheCircle) {
   Settings s;
   s.radius = 4.0;
