@@ -8,6 +8,7 @@
 // Exit codes scripts rely on.
 constexpr int kExitSuccess = 0;
 constexpr int kExitModuleFailure = 1;  // the module returned a non-zero PF_Err
+constexpr int kExitWriteFailure = 1;   // writing an output failed midway (disk full, size limit)
 constexpr int kExitBadInput = 2;       // bad usage, unreadable input, unwritable output
 
 struct CliError : std::runtime_error {
@@ -17,3 +18,7 @@ struct CliError : std::runtime_error {
 
 // Bad usage or bad input: exit code 2.
 inline CliError bad_input(const std::string& message) { return {kExitBadInput, message}; }
+
+// Work that started and could not be finished, such as a frame that could not be written:
+// exit code 1.
+inline CliError write_failure(const std::string& message) { return {kExitWriteFailure, message}; }

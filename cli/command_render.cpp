@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "cli/cli_error.h"
+#include "cli/colour_space.h"
 #include "cli/commands.h"
+#include "cli/frame_chunk.h"
 #include "cli/frame_pattern.h"
 #include "cli/image_files.h"
 #include "cli/module_session.h"
@@ -60,11 +62,23 @@ std::vector<FrameJob> plan_frames(const RenderOptions& options) {
   }
   const FramePattern in = require_pattern(options.input, "INPUT");
   const FramePattern out = require_pattern(options.output, "OUTPUT");
+  std::optional<FrameRange> range = *options.frames;
+  if (options.chunk) range = chunk_frames(*options.frames, *options.chunk);
   std::vector<FrameJob> jobs;
-  for (int f = options.frames->first; f <= options.frames->last; ++f) {
+  if (!range) return jobs;  // more chunks than frames: this one has none
+  for (int f = range->first; f <= range->last; ++f) {
     jobs.push_back({f, frame_path(in, f), frame_path(out, f)});
   }
   return jobs;
+}
+
+// Outputs appear only complete (see safe_output.h), so an existing output is a finished
+// frame; whatever is there is left alone, its input is not even looked at.
+void drop_finished_frames(std::vector<FrameJob>& jobs) {
+  std::erase_if(jobs, [](const FrameJob& job) {
+    std::error_code ec;
+    return fs::exists(job.output, ec);
+  });
 }
 
 // Everything that can be checked without reading pixels, before any frame is rendered, so a
@@ -88,7 +102,9 @@ std::string format_ms(double ms) {
 }  // namespace
 
 int run_render(const RenderOptions& options) {
-  const std::vector<FrameJob> jobs = plan_frames(options);
+  std::vector<FrameJob> jobs = plan_frames(options);
+  if (options.skip_existing) drop_finished_frames(jobs);
+  if (jobs.empty()) return kExitSuccess;
   precheck(jobs);
   const unsigned threads =
       static_cast<unsigned>(std::min<size_t>(options.jobs, std::max<size_t>(jobs.size(), 1)));
@@ -104,8 +120,11 @@ int run_render(const RenderOptions& options) {
     iris = world_from_image(loaded.image);
   }
 
+  // The whole range's length, also for a chunk or a rerun, so every part of a sequence is
+  // rendered with the same sequence settings as an uninterrupted local render.
+  const int total_frames = options.frames ? options.frames->last + 1 : 1;
   ModuleSession session =
-      open_session(options.plugin, options.values.downsample, jobs.back().frame + 1, options.host);
+      open_session(options.plugin, options.values.downsample, total_frames, options.host);
   apply_values(*session.instance, options.values);
   session.instance->set_layer(kIrisLayer, iris);
   if (!options.inject_failure_name.empty()) {
@@ -113,11 +132,18 @@ int run_render(const RenderOptions& options) {
     hostsim::inject_failure({options.inject_failure_name, options.inject_failure_k});
   }
 
+  std::optional<LinearLight> linear_light;
+  if (options.linear) linear_light.emplace(options.colorspace);
+
   ProgressDisplay display(static_cast<int>(jobs.size()), !options.quiet && ::isatty(STDERR_FILENO));
 
   auto render_one = [&](const FrameJob& job) {
     display.frame_started(job.frame);
-    LoadedImage loaded = read_image_file(job.input, "input", options.depth, threads);
+    // Linear light is rendered in float whatever the file's depth; the output gets the
+    // input's depth back (or --depth).
+    LoadedImage loaded = read_image_file(
+        job.input, "input", options.linear ? std::optional(RenderDepth::kFloat) : options.depth,
+        threads);
     if (loaded.non_finite_samples > 0) {
       display.print_message("veilmora: warning: input " + job.input + ": " +
                             std::to_string(loaded.non_finite_samples) +
@@ -131,6 +157,14 @@ int run_render(const RenderOptions& options) {
       throw bad_input("--host premiere: Premiere Pro hands effects 8-bit and 16-bit pictures "
                       "only; " + job.input + " would render in float (give --depth 8 or 16)");
     }
+    std::optional<std::string> encoded_space;
+    if (linear_light) {
+      std::string space = linear_light->input_space(loaded);
+      if (!linear_light->is_linear(space)) {
+        linear_light->decode(loaded.image, space, "input", job.input);
+        encoded_space = std::move(space);
+      }
+    }
     std::unique_ptr<hostsim::World> input = world_from_image(loaded.image);
     std::vector<unsigned char>().swap(loaded.image.pixels);  // the world holds them now
     hostsim::World output(input->format(), input->width(), input->height());
@@ -139,10 +173,11 @@ int run_render(const RenderOptions& options) {
         [&](int32_t current, int32_t total) { display.frame_progress(job.frame, current, total); },
         options.region);
     input.reset();
-    write_image_file(job.output,
-                     options.region ? image_from_world(output, *options.region)
-                                    : image_from_world(output),
-                     loaded.layout, output_sample_type(loaded.layout, options.depth));
+    HostImage result =
+        options.region ? image_from_world(output, *options.region) : image_from_world(output);
+    if (encoded_space) linear_light->encode(result, *encoded_space, "input", job.input);
+    write_image_file(job.output, result, loaded.layout,
+                     output_sample_type(loaded.layout, options.depth));
     display.frame_finished(job.frame);
     if (options.timing) {
       const char* command = options.host == HostKind::premiere ? "render" : "smart render";

@@ -2,6 +2,7 @@
 // the host's straight ARGB pixels.
 #include "cli/image_files.h"
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -218,6 +219,7 @@ struct FileSamples {
   FileLayout layout;
   RenderDepth depth = RenderDepth::k8;
   OIIO::TypeDesc read_type = OIIO::TypeDesc::FLOAT;
+  std::string color_space;
   std::vector<unsigned char> samples;
 };
 
@@ -250,6 +252,7 @@ FileSamples read_samples(const std::string& path, const std::string& role,
   file.height = image_spec.height;
   file.nchannels = image_spec.nchannels;
   file.map = channel_map(image_spec);
+  file.color_space = image_spec.get_string_attribute("oiio:ColorSpace");
   file.layout.color_channels = file.map.color_count;
   file.layout.has_alpha = file.map.alpha >= 0;
   file.layout.sample_type = sample_type_of(image_spec.format);
@@ -312,6 +315,7 @@ LoadedImage read_image_file(const std::string& path, const std::string& role,
 
   LoadedImage loaded;
   loaded.layout = file.layout;
+  loaded.color_space = file.color_space;
   if (file.read_type == OIIO::TypeDesc::FLOAT) {
     float* samples = reinterpret_cast<float*>(file.samples.data());
     const size_t count = file.samples.size() / sizeof(float);
@@ -466,13 +470,35 @@ void write_image_file(const std::string& path, const HostImage& image, const Fil
     throw bad_input("output " + path + ": not enough memory to write the image");
   }
 
+  // Formats that can write through an I/O proxy are encoded into memory and the bytes written
+  // by write_file_atomically, which checks every write: some of OpenImageIO's writers (PNG,
+  // JPEG) ignore failed writes, and a full disk would leave a truncated file reported as
+  // written.
+  if (out->supports("ioproxy")) {
+    std::vector<unsigned char> encoded;
+    {
+      OIIO::Filesystem::IOVecOutput proxy(encoded);
+      OIIO::Filesystem::IOProxy* proxy_pointer = &proxy;
+      image_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy_pointer);
+      QuietStderr quiet;
+      if (!out->open(path, image_spec) || !out->write_image(buffer_type, samples.data()) ||
+          !out->close()) {
+        std::string why = trimmed(out->geterror());
+        throw write_failure("output " + path + ": cannot encode the image" +
+                            (why.empty() ? "" : ": " + why));
+      }
+    }
+    std::vector<unsigned char>().swap(samples);
+    write_file_atomically(path, encoded);
+    return;
+  }
   replace_file_atomically(path, [&](const std::string& temp_path) {
     QuietStderr quiet;
     if (!out->open(temp_path, image_spec) || !out->write_image(buffer_type, samples.data()) ||
         !out->close()) {
       std::string why = trimmed(out->geterror());
-      throw bad_input("output " + path + ": cannot write the image" +
-                      (why.empty() ? "" : ": " + why));
+      throw write_failure("output " + path + ": cannot write the image" +
+                          (why.empty() ? "" : ": " + why));
     }
   });
 }

@@ -27,6 +27,8 @@ struct LoadedImage {
   // would otherwise spread through a whole tile's transform and ruin pixels far beyond the
   // blur's reach.
   uint64_t non_finite_samples = 0;
+  // The colour space the file says its values are in ("sRGB", "Linear", ...), or empty.
+  std::string color_space;
 };
 
 // The render depth a file of this sample type is rendered in unless --depth says otherwise:

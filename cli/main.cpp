@@ -13,6 +13,8 @@ namespace {
 int run(int argc, char** argv) {
   CLI::App app{"Renders image files and image sequences through the Veilmora defocus effect.",
                "veilmora"};
+  app.set_version_flag("--version", std::string("veilmora ") + VEILMORA_VERSION,
+                       "print the version and exit");
   app.require_subcommand(1);
   app.fallthrough(false);
 
@@ -42,6 +44,14 @@ int run(int argc, char** argv) {
       "--depth", args.depth,
       "8|16|float: pixel format of the render and the output (default: the input's)");
   render->add_option("--frames", args.frames, "A-B: render frames A to B of INPUT/OUTPUT patterns");
+  render->add_option("--chunk", args.chunk,
+                     "K/N: render only the K-th of N equal consecutive parts of --frames");
+  render->add_flag("--skip-existing", args.skip_existing,
+                   "leave frames whose output file exists as they are");
+  render->add_flag("--linear", args.linear,
+                   "decode sRGB-encoded inputs to linear light, render in float, encode back");
+  render->add_option("--colorspace", args.colorspace,
+                     "with --linear: the input's colour space where the file does not say it");
   render->add_option("--region", args.region,
                      "X,Y,W,H: render only this rectangle of the picture (the output holds it)");
   render->add_option("--host", args.host,
@@ -49,7 +59,8 @@ int run(int argc, char** argv) {
                      "smart render; premiere: the classic render command)");
   render->add_option("--jobs", args.jobs, "frames rendered at once (default: number of cores)");
   render->add_option("--plugin", args.plugin,
-                     "the module to load (default: Veilmora.so beside veilmora)");
+                     "the module to load (default: Veilmora.so beside veilmora, else "
+                     "../lib/veilmora/Veilmora.so from its folder)");
   render->add_option("--inject-failure", args.inject_failure)->group("");  // tests only
   render->add_flag("--timing", args.timing,
                    "print \"frame F: smart render T ms\" per frame (\"render\" with --host premiere)");
@@ -77,6 +88,8 @@ int run(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "veilmora: " << e.what() << " (see veilmora --help)\n";

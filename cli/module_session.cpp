@@ -62,7 +62,12 @@ std::string default_plugin_path() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (ec) return "Veilmora.so";
-  return (exe.parent_path() / "Veilmora.so").string();
+  // A build keeps the module beside the command (bin/); an installed command finds it in
+  // <prefix>/lib/veilmora/, looked up relative to itself so an unpacked package works too.
+  const fs::path beside = exe.parent_path() / "Veilmora.so";
+  const fs::path installed = exe.parent_path().parent_path() / "lib" / "veilmora" / "Veilmora.so";
+  if (!fs::exists(beside, ec) && fs::exists(installed, ec)) return installed.string();
+  return beside.string();
 }
 
 std::unique_ptr<hostsim::Module> load_effect_module(const std::string& path_option) {

@@ -21,7 +21,8 @@ struct ModuleSession {
   bool started = false;
 };
 
-// The module installed beside the running executable: <folder of /proc/self/exe>/Veilmora.so.
+// The module beside the running executable (<folder of /proc/self/exe>/Veilmora.so), or where
+// the package installs it, <that folder>/../lib/veilmora/Veilmora.so, when only that exists.
 std::string default_plugin_path();
 
 // Loads the module at `path` (or the default when empty) without starting it. A missing file

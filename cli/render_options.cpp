@@ -194,6 +194,21 @@ RenderOptions validate_render_args(const RenderArgs& args) {
     }
   }
   if (!args.frames.empty()) options.frames = parse_frame_range(args.frames);
+  if (!args.chunk.empty()) {
+    options.chunk = parse_frame_chunk(args.chunk);
+    if (!options.frames) {
+      throw bad_input("--chunk " + args.chunk + " needs --frames A-B: it picks a part of them");
+    }
+  }
+  options.skip_existing = args.skip_existing;
+  options.linear = args.linear;
+  if (!args.colorspace.empty()) {
+    if (!args.linear) {
+      throw bad_input("--colorspace " + args.colorspace +
+                      " only applies with --linear (it names the colour space to decode)");
+    }
+    options.colorspace = args.colorspace;
+  }
 
   if (args.jobs.empty()) {
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
@@ -218,6 +233,10 @@ RenderOptions validate_render_args(const RenderArgs& args) {
   if (options.host == HostKind::premiere && options.depth == RenderDepth::kFloat) {
     throw bad_input("--host premiere: Premiere Pro hands effects 8-bit and 16-bit pictures "
                     "only (--depth float is not one of them)");
+  }
+  if (options.linear && options.host == HostKind::premiere) {
+    throw bad_input("--linear renders in float, and Premiere Pro (--host premiere) hands effects "
+                    "8-bit and 16-bit pictures only");
   }
   if (options.region && options.host == HostKind::premiere) {
     throw bad_input("--region needs the smart-render host: Premiere Pro (--host premiere) "

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "api/effect_api.h"
+#include "cli/frame_chunk.h"
 #include "cli/frame_pattern.h"
 #include "cli/host_image.h"
 
@@ -29,8 +30,11 @@ struct RenderArgs {
   std::string input, output;
   std::string radius, weight, specular_brightness, specular_threshold;
   std::string shape, edges, phase, iris_layer, outside, downsample, depth, frames, jobs, plugin;
+  std::string chunk, colorspace;
   std::string region, host;
   std::string inject_failure;
+  bool skip_existing = false;
+  bool linear = false;
   bool timing = false;
   bool quiet = false;
 };
@@ -50,6 +54,14 @@ struct RenderOptions {
   std::optional<std::string> iris_layer;
   std::optional<RenderDepth> depth;
   std::optional<FrameRange> frames;
+  // With --chunk, the part of --frames this run renders; `frames` stays the whole range.
+  std::optional<FrameChunk> chunk;
+  // Frames whose output file exists are finished: they are not read, rendered or written.
+  bool skip_existing = false;
+  // Render in linear light: sRGB-encoded inputs are decoded to linear float, rendered in
+  // float and encoded back (see colour_space.h). `colorspace` names the input's space.
+  bool linear = false;
+  std::optional<std::string> colorspace;
   unsigned jobs = 1;
   std::string plugin;  // empty: the module beside the executable
   // Render only this part of the picture; the output file holds just the region.

@@ -75,8 +75,11 @@ std::string make_temp_file(const std::string& path, int& fd_out) {
   int fd = ::mkstemp(buffer.data());
   if (fd < 0) {
     int err = errno;
-    throw bad_input(path + ": cannot write to the output folder " + folder + ": " +
-                    errno_text(err));
+    const std::string message =
+        path + ": cannot write to the output folder " + folder + ": " + errno_text(err);
+    // A full disk is a failure of the work, not of the path the user gave.
+    if (err == ENOSPC || err == EDQUOT) throw write_failure(message);
+    throw bad_input(message);
   }
   fd_out = fd;
   return std::string(buffer.data());
@@ -145,11 +148,12 @@ void replace_file_atomically(const std::string& path_given,
     }
     if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
       int err = errno;
-      throw bad_input(path + ": cannot finish writing the output: " + errno_text(err));
+      throw write_failure(path + ": cannot finish writing the output: " + errno_text(err));
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
       int err = errno;
-      throw bad_input(path + ": cannot move the finished output into place: " + errno_text(err));
+      throw write_failure(path + ": cannot move the finished output into place: " +
+                          errno_text(err));
     }
     ::close(fd);
     fd = -1;
@@ -160,6 +164,38 @@ void replace_file_atomically(const std::string& path_given,
   }
 }
 
+void write_file_atomically(const std::string& path, const std::vector<unsigned char>& bytes) {
+  replace_file_atomically(path, [&](const std::string& temp_path) {
+    int fd = ::open(temp_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+      int err = errno;
+      throw write_failure("output " + path + ": cannot write the file: " + errno_text(err));
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        // A short write is followed by one that says why (EFBIG, ENOSPC).
+        const int err = n < 0 ? errno : ENOSPC;
+        ::close(fd);
+        throw write_failure("output " + path + ": cannot write the file (" +
+                            std::to_string(done) + " of " + std::to_string(bytes.size()) +
+                            " bytes written): " + errno_text(err));
+      }
+      done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) {
+      int err = errno;
+      throw write_failure("output " + path + ": cannot write the file: " + errno_text(err));
+    }
+  });
+}
+
 void install_temp_file_cleanup() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temps_and_die);
+  // A write past the file-size limit (ulimit -f) would kill the process with SIGXFSZ and
+  // leave the temporary file; ignored, the write fails with EFBIG and is reported like a
+  // full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
 }

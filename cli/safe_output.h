@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Checks that the folder of `path` exists, is a folder and accepts new files (by creating and
 // removing a probe file, which also catches read-only mounts where permission bits lie), and
@@ -19,6 +20,12 @@ void check_output_folder(const std::string& path);
 // permission bits of the file it replaces, or the usual 0666 less the umask.
 void replace_file_atomically(const std::string& path,
                              const std::function<void(const std::string& temp_path)>& write);
+
+// Writes `bytes` to a fresh temporary file next to `path`, checking every write, flushes it to
+// disk and renames it over `path`, as above. A write that fails (disk full, file-size limit)
+// throws a CliError with exit code 1 naming `path` and the reason; the temporary file is
+// removed and `path` is left as it was.
+void write_file_atomically(const std::string& path, const std::vector<unsigned char>& bytes);
 
 // Installs the signal handlers that remove pending temporary files before the process dies.
 void install_temp_file_cleanup();

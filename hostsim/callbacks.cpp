@@ -252,8 +252,15 @@ PF_Err cb_checkin_param(PF_ProgPtr effect_ref, PF_ParamDef* param) {
         true);
     return PF_Err_BAD_CALLBACK_PARAM;
   }
-  log_call(
-      t, "checkin_param", q, [&] { return "\"" + param_name(*param) + "\""; }, 0, false, false);
+  // Appended, not `"\"" + name`: GCC 12 at -O3 takes that for an overlapping copy
+  // (-Wrestrict) where nothing overlaps.
+  auto quoted_name = [&] {
+    std::string text(1, '"');
+    text += param_name(*param);
+    text += '"';
+    return text;
+  };
+  log_call(t, "checkin_param", q, quoted_name, 0, false, false);
   return 0;
 }
 

@@ -9,6 +9,17 @@
 #   cstring  characters and NUL, zero-padded to a multiple of 4 (padding counted)
 #   version  two int16, major first
 #   int32 / int16   little-endian integers; an int16 is followed by 2 uncounted zero bytes
+# The effect version word comes from the project's one version number (project(VERSION) in
+# the top CMakeLists.txt), which the command's --version and the package also show: stage
+# release (3), build 1. Bits: build 0-8, stage 9-10, bug fix 11-14, minor 15-18, major's low
+# three bits 19-21 and its higher bits 26-29.
+set(VEILMORA_PIPL_STAGE 3)
+set(VEILMORA_PIPL_BUILD 1)
+math(EXPR VEILMORA_PIPL_VERSION_WORD
+     "((${PROJECT_VERSION_MAJOR} & 7) << 19) | (((${PROJECT_VERSION_MAJOR} >> 3) & 15) << 26) \
+| ((${PROJECT_VERSION_MINOR} & 15) << 15) | ((${PROJECT_VERSION_PATCH} & 15) << 11) \
+| ((${VEILMORA_PIPL_STAGE} & 3) << 9) | (${VEILMORA_PIPL_BUILD} & 511)")
+
 set(VEILMORA_PIPL_PROPERTIES
     "kind|fourcc|eFKT"
     "name|pstring|Veilmora"
@@ -16,7 +27,7 @@ set(VEILMORA_PIPL_PROPERTIES
     "8664|cstring|EntryPointFunc"
     "ePVR|version|2|0"
     "eSVR|version|13|0"
-    "eVER|int32|525825"
+    "eVER|int32|${VEILMORA_PIPL_VERSION_WORD}"
     "eINF|int16|0"
     "eGLO|int32|0x06000440"
     "eGL2|int32|0x00001400"

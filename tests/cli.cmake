@@ -7,6 +7,7 @@ if(TARGET veilmora AND TARGET veilmora_module)
     LIBS OpenImageIO::OpenImageIO)
   target_compile_definitions(test_cli PRIVATE
     VEILMORA_CLI_PATH="$<TARGET_FILE:veilmora>"
-    VEILMORA_MODULE_PATH="$<TARGET_FILE:veilmora_module>")
+    VEILMORA_MODULE_PATH="$<TARGET_FILE:veilmora_module>"
+    VEILMORA_PROJECT_VERSION="${PROJECT_VERSION}")
   add_dependencies(test_cli veilmora veilmora_module)
 endif()

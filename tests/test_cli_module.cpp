@@ -1,5 +1,6 @@
 // What the command reports about the module (about, info, params), the demo, and the
 // progress bar's presence on a terminal.
+#include <cstdio>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -29,6 +30,32 @@ TEST(CliModuleReports, InfoShowsThePiplAndThatSetupAgrees) {
                                                        << r.out;
   }
   EXPECT_EQ(r.out.find("DIFFERS"), std::string::npos);
+}
+
+// One version number, the project's (CMake passes it to this test): the command's --version,
+// and the module's version word, laid out as the host reads it: build in bits 0-8, stage in
+// 9-10, bug fix in 11-14, minor in 15-18, the major's low three bits in 19-21 and its higher
+// bits in 26-29; released (stage 3), build 1.
+TEST(CliModuleReports, VersionIsTheProjectsEverywhere) {
+  const std::string version = VEILMORA_PROJECT_VERSION;
+  RunResult r = run_cli({"--version"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "veilmora " + version + "\n");
+
+  int major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(std::sscanf(version.c_str(), "%d.%d.%d", &major, &minor, &patch), 3) << version;
+  const uint32_t word = ((major & 7u) << 19) | (((major >> 3) & 15u) << 26) |
+                        ((minor & 15u) << 15) | ((patch & 15u) << 11) | (3u << 9) | 1u;
+  r = run_cli({"info", "--plugin", VEILMORA_MODULE_PATH});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string expected =
+      "eVER  " + std::to_string(word) + " (0x" + [word] {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08X", word);
+        return std::string(hex);
+      }() + "): version " + version;
+  EXPECT_NE(r.out.find(expected), std::string::npos) << "missing \"" << expected << "\" in\n"
+                                                     << r.out;
 }
 
 TEST(CliModuleReports, ParamsListsTheElevenDeclaredParameters) {

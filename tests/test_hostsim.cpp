@@ -208,6 +208,37 @@ TEST_F(HostsimTest, WorldRejectsBadGeometry) {
   EXPECT_THROW(w.read(3, 0), std::out_of_range);
 }
 
+TEST_F(HostsimTest, WorldsAreMarkedWritableAndSixteenBitOnesDeep) {
+  // The host's flags: 1 a deep (16-bit) world, 2 a writable one.
+  EXPECT_EQ(World(PF_PixelFormat_ARGB32, 2, 2).effect_world()->world_flags, 2);
+  EXPECT_EQ(World(PF_PixelFormat_ARGB64, 2, 2).effect_world()->world_flags, 3);
+  EXPECT_EQ(World(PF_PixelFormat_ARGB128, 2, 2).effect_world()->world_flags, 2);
+}
+
+TEST_F(HostsimTest, SlotsTheModuleNeverCallsAreFilledAndLogAFault) {
+  // The host's tables have no holes: an entry the module is not meant to call answers with a
+  // logged fault instead of a jump through a null pointer.
+  PF_UtilCallbacks* u = hostsim::utils();
+  ASSERT_NE(u->subpixel_sample, nullptr);   // at 8 of the utility table
+  ASSERT_NE(u->get_pixel_data16, nullptr);  // at 536, the last entry
+  ASSERT_NE(u->colorCB.Hue, nullptr);
+  u->subpixel_sample();
+  u->colorCB.Hue();
+  EXPECT_EQ(hostsim::fault_count(), 2);
+  const PF_HandleSuite1* hs = nullptr;
+  ASSERT_EQ(hostsim::basic_suite()->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion2,
+                                                 reinterpret_cast<const void**>(&hs)),
+            0);
+  ASSERT_NE(hs->host_resize_handle, nullptr);
+  hs->host_resize_handle();
+  EXPECT_EQ(hostsim::fault_count(), 3);
+  hostsim::basic_suite()->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion2);
+  PF_InteractCallbacks inter = hostsim::interact_callbacks();
+  ASSERT_NE(inter.get_audio_data, nullptr);
+  inter.get_audio_data();
+  EXPECT_EQ(hostsim::fault_count(), 4);
+}
+
 TEST_F(HostsimTest, CopyHonoursRowbytesInEveryFormat) {
   Ref r;
   for (PF_PixelFormat f : {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128}) {

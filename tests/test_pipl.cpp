@@ -181,3 +181,22 @@ TEST(PropertyList, VersionAndFlagsEqualWhatGlobalSetupReports) {
 }
 
 }  // namespace
+
+namespace {
+
+// The version word, worked by hand from the host's encoding: major's low three bits at 19,
+// its higher bits at 26, minor at 15, bug fix at 11, stage at 9, build at 0.
+TEST(VersionWord, EncodesEveryFieldWhereTheHostReadsIt) {
+  // 1.0.0 release build 1: 0x80000 | 0x600 | 1 = 525825, the property list's eVER.
+  EXPECT_EQ(pf_version(1, 0, 0, PF_Stage_RELEASE, 1), 525825u);
+  // Major 9 = 0b1001: low bits 001 at 19 (0x80000), high bit 1 at 26 (0x4000000); minor 2 at
+  // 15 (0x10000), bug fix 3 at 11 (0x1800), beta (2) at 9 (0x400), build 7.
+  EXPECT_EQ(pf_version(9, 2, 3, PF_Stage_BETA, 7), 0x4091C07u);
+  // Major 8 has no low bits at all: only bit 26.
+  EXPECT_EQ(pf_version(8, 0, 0, PF_Stage_DEVELOP, 0), 0x4000000u);
+  // Each field is cut to its width and cannot spill into its neighbour.
+  EXPECT_EQ(pf_version(1, 16, 16, 4, 512), 0x80000u);
+  EXPECT_EQ(pf_version(128, 0, 0, 0, 0), 0u);  // 128 = 0b10000000: beyond both major fields
+}
+
+}  // namespace

@@ -75,9 +75,10 @@ Difference compare(const hostsim::World& windows, const hostsim::World& on_linux
         d.largest_absolute = std::max(d.largest_absolute, std::abs(pa[c] - pb[c]));
         if (diff > (is_float ? 1e-6 : 1.0)) {
           if (d.channels_out_of_tolerance++ == 0) {
-            d.where = "(" + std::to_string(x) + ", " + std::to_string(y) + ") channel " +
-                      "ARGB"[c] + ": windows " + std::to_string(pa[c]) + ", linux " +
-                      std::to_string(pb[c]);
+            // Appended, not `"(" + ...`: GCC 12 at -O3 warns of an overlap (-Wrestrict).
+            d.where = "(";
+            d.where += std::to_string(x) + ", " + std::to_string(y) + ") channel " + "ARGB"[c] +
+                       ": windows " + std::to_string(pa[c]) + ", linux " + std::to_string(pb[c]);
           }
         }
       }

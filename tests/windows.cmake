@@ -22,7 +22,8 @@ if(TARGET veilmora_module AND TARGET veilmora_hostsim)
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/test_windows_wine_run.sh ${VEILMORA_WINE64}
                    ${windows_program} ${windows_module} ${CMAKE_BINARY_DIR}/wineprefix
                    ${wine_renders})
-  set_tests_properties(windows_wine_run PROPERTIES FIXTURES_SETUP windows_renders TIMEOUT 900)
+  set_tests_properties(windows_wine_run PROPERTIES FIXTURES_SETUP windows_renders TIMEOUT 900
+                                                   RESOURCE_LOCK wineprefix)
 
   # The Linux twin of the Windows program: the same session and scene sources, run in the test
   # against the Linux module. Registered by hand (not veilmora_test) to require the fixture.
