@@ -76,9 +76,12 @@ Difference compare(const hostsim::World& windows, const hostsim::World& on_linux
         if (diff > (is_float ? 1e-6 : 1.0)) {
           if (d.channels_out_of_tolerance++ == 0) {
             // Appended, not `"(" + ...`: GCC 12 at -O3 warns of an overlap (-Wrestrict).
-            d.where = "(";
-            d.where += std::to_string(x) + ", " + std::to_string(y) + ") channel " + "ARGB"[c] +
-                       ": windows " + std::to_string(pa[c]) + ", linux " + std::to_string(pb[c]);
+            for (const std::string& piece :
+                 {std::string("("), std::to_string(x), std::string(", "), std::to_string(y),
+                  std::string(") channel "), std::string(1, "ARGB"[c]),
+                  std::string(": windows "), std::to_string(pa[c]), std::string(", linux "),
+                  std::to_string(pb[c])})
+              d.where += piece;
           }
         }
       }
