@@ -5,6 +5,10 @@
 // with the same arguments; e.g. "fft_2d/veilmora/512" against "fft_2d/fftw/512".
 #include <benchmark/benchmark.h>
 
+#include "bench/transform_floor.h"
+#include "fft/fft_kernels.h"
+#include "render/tile_kernels.h"
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -60,6 +64,31 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
+  // For every render of ours: its transform floor, from the fft_2d medians of this run at
+  // the tile size (skipped when that group did not run), and the render's time over it.
+  void print_floors() const {
+    for (const char* group : {"render_float", "render_8bit"}) {
+      bool header = false;
+      for (const auto& [key, pair] : results_) {
+        const auto& [name, width, args] = key;
+        if (name != group || !pair.first.seen) continue;
+        const TransformFloor plan = transform_floor(kRenderWidth, kRenderHeight, std::stod(args));
+        const std::string n = std::to_string(plan.n);
+        const auto fft = results_.find({"fft_2d", n.size(), n});
+        if (fft == results_.end() || !fft->second.first.seen) continue;
+        const double floor_ms = plan.pairs * fft->second.first.ms;
+        if (!header) {
+          std::printf("\n%s: transform floor (fft_2d/veilmora of this run), median ms\n", group);
+          header = true;
+        }
+        std::printf("  %-8s tile %4d  tiles %2d (%2d write)  floor %9.3f   veilmora %9.3f   "
+                    "ratio %.3f\n",
+                    args.c_str(), plan.n, plan.tiles, plan.tiles_written, floor_ms,
+                    pair.first.ms, pair.first.ms / floor_ms);
+      }
+    }
+  }
+
  private:
   static double to_ms(benchmark::TimeUnit unit) {
     switch (unit) {
@@ -96,8 +125,14 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
+  static const char* const fft_names[] = {"portable (SSE2)", "AVX2", "AVX-512"};
+  std::printf("paths: fft_2d %s, tile loops %s (VEILMORA_ISA limits them)\n",
+              fft_names[static_cast<int>(fft_best_path())],
+              tile_best_path() == TilePath::avx2 ? "AVX2" : "portable");
+  std::fflush(stdout);  // before the reporter's own output (and any child process)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.print_ratios();
+  reporter.print_floors();
   benchmark::Shutdown();
   return 0;
 }

@@ -25,13 +25,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/transform_floor.h"
 #include "hostsim/hostsim.h"
 #include "render/iris_kernel.h"
 
 namespace {
 
-constexpr int32_t kWidth = 1920;
-constexpr int32_t kHeight = 1080;
+constexpr int32_t kWidth = kRenderWidth;
+constexpr int32_t kHeight = kRenderHeight;
 constexpr PF_ParamIndex kRadius = 1, kWeight = 2;
 
 // A night street: a smooth dim background, a few hundred lights from faint to well above
