@@ -73,11 +73,11 @@ TEST(CliRegion, TheOutputIsTheRegionOfTheWholeRender) {
     };
     // Inside, along the right and bottom edges, and a single pixel at the top-left corner.
     for (const Region& g : {Region{10, 7, 25, 14}, Region{40, 30, 24, 18}, Region{0, 0, 1, 1}}) {
-      const std::string spec = std::to_string(g.x) + "," + std::to_string(g.y) + "," +
+      const std::string region_text = std::to_string(g.x) + "," + std::to_string(g.y) + "," +
                                std::to_string(g.w) + "," + std::to_string(g.h);
-      SCOPED_TRACE("--region " + spec);
+      SCOPED_TRACE("--region " + region_text);
       const TestImage region =
-          render(dir / (std::string("region") + c.extension), {"--region", spec});
+          render(dir / (std::string("region") + c.extension), {"--region", region_text});
       ASSERT_EQ(region.width, g.w);
       ASSERT_EQ(region.height, g.h);
       EXPECT_EQ(region.format, c.format);

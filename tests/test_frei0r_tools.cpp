@@ -33,10 +33,10 @@ std::string number(double v) {
 void write_png(const std::string& path, const Frame& frame) {
   auto out = OIIO::ImageOutput::create(path);
   ASSERT_TRUE(out) << OIIO::geterror();
-  OIIO::ImageSpec spec(frame.width, frame.height, 4, OIIO::TypeDesc::UINT8);
-  spec.alpha_channel = 3;
-  spec.attribute("oiio:UnassociatedAlpha", 1);
-  ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+  OIIO::ImageSpec image_spec(frame.width, frame.height, 4, OIIO::TypeDesc::UINT8);
+  image_spec.alpha_channel = 3;
+  image_spec.attribute("oiio:UnassociatedAlpha", 1);
+  ASSERT_TRUE(out->open(path, image_spec)) << out->geterror();
   ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, frame.bytes())) << out->geterror();
   ASSERT_TRUE(out->close()) << out->geterror();
 }
@@ -49,11 +49,11 @@ Frame read_png(const std::string& path) {
     ADD_FAILURE() << "cannot open " << path << ": " << OIIO::geterror();
     return Frame(0, 0);
   }
-  const OIIO::ImageSpec& spec = in->spec();
-  EXPECT_EQ(spec.nchannels, 4) << path;
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT8) << path;
-  Frame frame(spec.width, spec.height);
-  if (spec.nchannels == 4) {
+  const OIIO::ImageSpec& image_spec = in->spec();
+  EXPECT_EQ(image_spec.nchannels, 4) << path;
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::UINT8) << path;
+  Frame frame(image_spec.width, image_spec.height);
+  if (image_spec.nchannels == 4) {
     EXPECT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT8, frame.bytes())) << in->geterror();
   }
   return frame;
