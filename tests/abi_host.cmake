@@ -12,7 +12,7 @@ if(TARGET veilmora_module)
       CACHE PATH "The build folder of scripts/build-windows")
   find_program(VEILMORA_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine)
   add_test(NAME abi_host_windows_module_under_wine
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/abi_host/run_under_wine.sh ${VEILMORA_WINE64}
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/test_windows_wine_run.sh ${VEILMORA_WINE64}
                    "${VEILMORA_WINDOWS_BUILD_DIR}/bin/veilmora-abi-host.exe"
                    "${VEILMORA_WINDOWS_BUILD_DIR}/bin/Veilmora(64bit).aex"
                    ${CMAKE_BINARY_DIR}/wineprefix)

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Runs the Windows test program under wine:
-#   test_windows_wine_run.sh WINE64 PROGRAM MODULE PREFIX OUTPUT
-# The wine prefix lives in the build tree and is made on the first run (about 20 seconds);
-# the output folder is emptied first, so no picture of an earlier run can pass for this one.
+# Runs a Windows test program (the Windows test program, or the independent test host's
+# Windows build) against the Windows module under wine:
+#   test_windows_wine_run.sh WINE64 PROGRAM MODULE PREFIX [OUTPUT]
+# The wine prefix lives in the build tree, is shared by the wine tests and is made on the
+# first run (about 20 seconds). An output folder, when given, is emptied first, so no
+# picture of an earlier run can pass for this one.
 set -euo pipefail
-if [ $# -ne 5 ]; then
-  echo "usage: $0 WINE64 PROGRAM MODULE PREFIX OUTPUT" >&2
+if [ $# -ne 4 ] && [ $# -ne 5 ]; then
+  echo "usage: $0 WINE64 PROGRAM MODULE PREFIX [OUTPUT]" >&2
   exit 2
 fi
-wine=$1 program=$2 module=$3 prefix=$4 output=$5
+wine=$1 program=$2 module=$3 prefix=$4 output=${5:-}
 
 if [ ! -x "$wine" ]; then
   echo "wine64 not found ($wine): install it with scripts/setup" >&2
@@ -44,12 +46,16 @@ if [ ! -f "$prefix/system.reg" ]; then
   echo "made the wine prefix $prefix in $((SECONDS - started)) s"
 fi
 
-rm -rf "$output"
-mkdir -p "$output"
+arguments=("$(windows_path "$module")")
+if [ -n "$output" ]; then
+  rm -rf "$output"
+  mkdir -p "$output"
+  arguments+=("$(windows_path "$output")")
+fi
 started=$SECONDS
 status=0
-"$wine" "$program" "$(windows_path "$module")" "$(windows_path "$output")" || status=$?
-echo "veilmora-wintest.exe ran under wine in $((SECONDS - started)) s, exit code $status"
+"$wine" "$program" "${arguments[@]}" || status=$?
+echo "$(basename "$program") ran under wine in $((SECONDS - started)) s, exit code $status"
 # The prefix's server would linger a few seconds after the last program; stop it now, so
 # the test ends when the program does.
 "$wineserver" -k 2>/dev/null || true
