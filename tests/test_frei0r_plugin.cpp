@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "dynamic_symbols.h"
 #include "frei0r_test_support.h"
 
 namespace {
@@ -28,20 +29,6 @@ using frei0r_test::set_number;
 using frei0r_test::set_string;
 using frei0r_test::Setting;
 using frei0r_test::settings;
-
-std::set<std::string> defined_dynamic_symbols(const std::string& path) {
-  const std::string command = "nm -D --defined-only '" + path + "'";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  std::set<std::string> names;
-  if (!pipe) return names;
-  char line[1024];
-  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
-    std::istringstream fields(line);
-    std::string address, type, name;
-    if (fields >> address >> type >> name) names.insert(name);
-  }
-  return names;
-}
 
 // Every pixel of the frame set to one RGBA value.
 Frame constant_frame(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {

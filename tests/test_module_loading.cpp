@@ -8,23 +8,10 @@
 #include <sstream>
 #include <string>
 
+#include "dynamic_symbols.h"
 #include "module_test_support.h"
 
 namespace {
-
-std::set<std::string> defined_dynamic_symbols(const std::string& path) {
-  const std::string command = "nm -D --defined-only '" + path + "'";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  std::set<std::string> names;
-  if (!pipe) return names;
-  char line[1024];
-  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
-    std::istringstream fields(line);
-    std::string address, type, name;
-    if (fields >> address >> type >> name) names.insert(name);
-  }
-  return names;
-}
 
 TEST(ModuleFile, ExportsExactlyTheEntryFunction) {
   EXPECT_EQ(defined_dynamic_symbols(module_test::module_path()),
