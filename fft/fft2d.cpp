@@ -80,38 +80,70 @@ FftPath fft_best_path() {
   return FftPath::portable;
 }
 
-void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
-                      const double* table) {
+void fft_request_on(FftPath path, const FftRequest& request) {
   switch (path) {
     case FftPath::avx512:
-      fft_transform_avx512(m, n, positive, rows, table);
+      fft_transform_avx512(request);
       break;
     case FftPath::avx2:
-      fft_transform_avx2(m, n, positive, rows, table);
+      fft_transform_avx2(request);
       break;
     default:
-      fft_transform_portable(m, n, positive, rows, table);
+      fft_transform_portable(request);
       break;
   }
 }
 
-void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
-               int32_t* fft_work, double* fft_table) {
+void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
+                      const double* table) {
+  fft_request_on(path, FftRequest{m, n, positive, rows, table, nullptr, nullptr, 0, 0});
+}
+
+void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
+                 const FftOptions& options, int32_t* fft_work, double* fft_table) {
   // There is no way to report a bad call, and every index below assumes powers of two: a
   // plane of any other shape, or missing arrays, is left exactly as it was rather than
-  // read and written past its rows.
+  // read and written past its rows (nor is an order written).
   const int32_t n = row_doubles / 2;
   if (!usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || rows == nullptr ||
       fft_work == nullptr || fft_table == nullptr)
     return;
   const int32_t d = m > n ? m : n;
   if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
-  fft_transform_on(path, m, n, sign >= 0, rows, fft_table);
+  FftRequest request{m, n, sign >= 0, rows, fft_table, options.factor, options.order, 0, 0};
+  if (options.order != nullptr) {
+    request.factor = nullptr;
+    request.first_row = options.first_row & (m - 1);  // also folds a negative start
+    request.row_count = options.row_count < 0 ? 0 : options.row_count > m ? m : options.row_count;
+  }
+  fft_request_on(path, request);
+}
+
+void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
+               int32_t* fft_work, double* fft_table) {
+  fft_2d_with(path, m, row_doubles, sign, rows, FftOptions{}, fft_work, fft_table);
 }
 
 void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t* fft_work,
             double* fft_table) {
   fft_2d_on(fft_best_path(), m, row_doubles, sign, rows, fft_work, fft_table);
+}
+
+void fft_2d_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows,
+                  const double* const* factor, int32_t* fft_work, double* fft_table) {
+  FftOptions options;
+  options.factor = factor;
+  fft_2d_with(fft_best_path(), m, row_doubles, sign, rows, options, fft_work, fft_table);
+}
+
+void fft_2d_some_rows(int32_t m, int32_t row_doubles, int32_t sign, double** rows, double** order,
+                      int32_t first_row, int32_t row_count, int32_t* fft_work, double* fft_table) {
+  if (order == nullptr) return;
+  FftOptions options;
+  options.order = order;
+  options.first_row = first_row;
+  options.row_count = row_count;
+  fft_2d_with(fft_best_path(), m, row_doubles, sign, rows, options, fft_work, fft_table);
 }
 
 void swap_quadrants(double** rows, int32_t n) {

@@ -10,5 +10,19 @@
 void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t* fft_work,
             double* fft_table);
 
+// fft_2d, then every value times the value at the same place of `factor` (a plane of the
+// same shape), rounded as a plain complex multiply (a c - b d, a d + b c) of the transform's
+// result; the product costs no sweep of its own. A missing factor means no product.
+void fft_2d_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows,
+                  const double* const* factor, int32_t* fft_work, double* fft_table);
+
+// fft_2d for a caller that needs only the row_count rows first_row, first_row + 1, ...
+// (mod m) of the result, which costs that much less of the row transforms. The rows are not
+// moved into place: afterwards order[k] (m entries, given by the caller) is the row of
+// `rows` that holds row k of the result. The rows not asked for hold intermediate values.
+// A call fft_2d would leave alone writes nothing here either, order included.
+void fft_2d_some_rows(int32_t m, int32_t row_doubles, int32_t sign, double** rows, double** order,
+                      int32_t first_row, int32_t row_count, int32_t* fft_work, double* fft_table);
+
 // Exchanges the quadrants of an n x n plane: the cyclic shift by n/2 along both axes.
 void swap_quadrants(double** rows, int32_t n);

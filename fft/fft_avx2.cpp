@@ -36,6 +36,10 @@ FFT_INLINE V2 mul_v(V2 x, V2 w) {
   const __m256d u = _mm256_mul_pd(swap_parts(x.v), _mm256_permute_pd(w.v, 0xF));
   return {_mm256_fmaddsub_pd(x.v, _mm256_movedup_pd(w.v), u)};
 }
+FFT_INLINE V2 mul_rounded(V2 x, V2 w) {
+  const __m256d t = _mm256_mul_pd(x.v, _mm256_movedup_pd(w.v));
+  return {_mm256_addsub_pd(t, _mm256_mul_pd(swap_parts(x.v), _mm256_permute_pd(w.v, 0xF)))};
+}
 FFT_INLINE V2 conj(V2 w) { return {_mm256_xor_pd(w.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
 template <bool Pos>
 FFT_INLINE V2 add_i(V2 a, V2 b) {
@@ -56,14 +60,7 @@ FFT_INLINE V2 sub_i(V2 a, V2 b) {
 #include "fft/fft_passes.inc"
 }  // namespace
 
-void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows,
-                        const double* table) {
-  if (positive) {
-    transform_2d<true, V2, V1>(m, n, rows, table);
-  } else {
-    transform_2d<false, V2, V1>(m, n, rows, table);
-  }
-}
+void fft_transform_avx2(const FftRequest& request) { run_request<V2, V1>(request); }
 
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -73,8 +70,5 @@ void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows
 
 #else
 // No such variant on this compiler or machine; fft_path_available says so.
-void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows,
-                        const double* table) {
-  fft_transform_portable(m, n, positive, rows, table);
-}
+void fft_transform_avx2(const FftRequest& request) { fft_transform_portable(request); }
 #endif

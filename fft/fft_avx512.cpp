@@ -42,6 +42,12 @@ FFT_INLINE V4 mul_v(V4 x, V4 w) {
   const __m512d u = _mm512_mul_pd(swap_parts(x.v), _mm512_shuffle_pd(w.v, w.v, 0xFF));
   return {_mm512_fmaddsub_pd(x.v, _mm512_shuffle_pd(w.v, w.v, 0x00), u)};
 }
+// AVX-512 has no add-subtract; t x 1 -+ u rounds once, as t -+ u does.
+FFT_INLINE V4 mul_rounded(V4 x, V4 w) {
+  const __m512d t = _mm512_mul_pd(x.v, _mm512_shuffle_pd(w.v, w.v, 0x00));
+  const __m512d u = _mm512_mul_pd(swap_parts(x.v), _mm512_shuffle_pd(w.v, w.v, 0xFF));
+  return {_mm512_fmaddsub_pd(t, _mm512_set1_pd(1.0), u)};
+}
 FFT_INLINE V4 conj(V4 w) { return {_mm512_mask_sub_pd(w.v, 0xAA, _mm512_setzero_pd(), w.v)}; }
 template <bool Pos>
 FFT_INLINE V4 add_i(V4 a, V4 b) {
@@ -68,14 +74,7 @@ FFT_INLINE V4 sub_i(V4 a, V4 b) {
 #include "fft/fft_passes.inc"
 }  // namespace
 
-void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows,
-                          const double* table) {
-  if (positive) {
-    transform_2d<true, V4, V1>(m, n, rows, table);
-  } else {
-    transform_2d<false, V4, V1>(m, n, rows, table);
-  }
-}
+void fft_transform_avx512(const FftRequest& request) { run_request<V4, V1>(request); }
 
 #pragma GCC diagnostic pop
 #if defined(__clang__)
@@ -86,8 +85,5 @@ void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* ro
 
 #else
 // No such variant on this compiler or machine; fft_path_available says so.
-void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows,
-                          const double* table) {
-  fft_transform_portable(m, n, positive, rows, table);
-}
+void fft_transform_avx512(const FftRequest& request) { fft_transform_portable(request); }
 #endif

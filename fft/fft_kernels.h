@@ -6,12 +6,38 @@
 
 enum class FftPath { portable, avx2, avx512 };
 
+// One transform of an m x n plane (the table already in place), with its options: a plane to
+// multiply the result by, or the rows-last order that computes only some rows (see
+// fft2d.h).
+struct FftRequest {
+  int32_t m, n;
+  bool positive;
+  double* const* rows;
+  const double* table;
+  const double* const* factor;  // null: no product
+  double** order;               // null: every row, in place, in natural order
+  int32_t first_row, row_count;
+};
+
 // True when this machine can run the path.
 bool fft_path_available(FftPath path);
 
 // fft_2d's work, after the table is in place, on the given path (which must be available).
 void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
                       const double* table);
+void fft_request_on(FftPath path, const FftRequest& request);
+
+// What fft_2d_times and fft_2d_some_rows add to fft_2d: a product (factor), or the
+// rows-last order (order, first_row, row_count). With an order the factor is ignored.
+struct FftOptions {
+  const double* const* factor = nullptr;
+  double** order = nullptr;
+  int32_t first_row = 0, row_count = 0;
+};
+
+// The transform with its options on the given path: the table rules, then the work.
+void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
+                 const FftOptions& options, int32_t* fft_work, double* fft_table);
 
 // fft_2d on the given path: the table rules, then the transform.
 void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
@@ -20,9 +46,6 @@ void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, doubl
 // The best available path within instruction_set_limit().
 FftPath fft_best_path();
 
-void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows,
-                            const double* table);
-void fft_transform_avx2(int32_t m, int32_t n, bool positive, double* const* rows,
-                        const double* table);
-void fft_transform_avx512(int32_t m, int32_t n, bool positive, double* const* rows,
-                          const double* table);
+void fft_transform_portable(const FftRequest& request);
+void fft_transform_avx2(const FftRequest& request);
+void fft_transform_avx512(const FftRequest& request);

@@ -16,11 +16,4 @@ namespace {
 // clang-format on
 }  // namespace
 
-void fft_transform_portable(int32_t m, int32_t n, bool positive, double* const* rows,
-                            const double* table) {
-  if (positive) {
-    transform_2d<true, V1, V1>(m, n, rows, table);
-  } else {
-    transform_2d<false, V1, V1>(m, n, rows, table);
-  }
-}
+void fft_transform_portable(const FftRequest& request) { run_request<V1, V1>(request); }

@@ -32,21 +32,34 @@ int32_t outside_index(int32_t v, int32_t size, bool mirror) {
   return v < 0 ? 0 : size - 1;
 }
 
-// Forward transforms, the product with the (pre-scaled) kernel spectrum, inverse transforms.
-// The quadrant swap is left to the write-back's indexing.
-void convolve_planes(int32_t n, const WorkingPlanes& planes, const TileKernels& kernels) {
-  fft_2d(n, 2 * n, 1, planes.rg.rows, planes.fft_work, planes.fft_table);
-  fft_2d(n, 2 * n, 1, planes.ba.rows, planes.fft_work, planes.fft_table);
-  kernels.multiply(n, planes);
-  fft_2d(n, 2 * n, -1, planes.rg.rows, planes.fft_work, planes.fft_table);
-  fft_2d(n, 2 * n, -1, planes.ba.rows, planes.fft_work, planes.fft_table);
+// The plane rows the write-back of a tile reads: its inner columns inside the image, each
+// moved by half a tile (the quadrant swap is left to the write-back's indexing).
+struct RowsRead {
+  int32_t first, count;
+};
+
+// Forward transforms with the product with the (pre-scaled) kernel spectrum in their last
+// pass, then inverse transforms that compute only the rows the write-back reads. `ordered`
+// receives the planes as the write-back must see them: its row pointers (kept in
+// order_rg and order_ba) name the rows that hold each result row.
+void convolve_planes(int32_t n, const WorkingPlanes& planes, RowsRead read, double** order_rg,
+                     double** order_ba, WorkingPlanes& ordered) {
+  fft_2d_times(n, 2 * n, 1, planes.rg.rows, planes.kernel.rows, planes.fft_work, planes.fft_table);
+  fft_2d_times(n, 2 * n, 1, planes.ba.rows, planes.kernel.rows, planes.fft_work, planes.fft_table);
+  fft_2d_some_rows(n, 2 * n, -1, planes.rg.rows, order_rg, read.first, read.count, planes.fft_work,
+                   planes.fft_table);
+  fft_2d_some_rows(n, 2 * n, -1, planes.ba.rows, order_ba, read.first, read.count, planes.fft_work,
+                   planes.fft_table);
+  ordered = planes;
+  ordered.rg.rows = order_rg;
+  ordered.ba.rows = order_ba;
 }
 
 bool writes_pixels(InnerRange range) { return range.begin < range.end; }
 
 template <typename Pixel>
 PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool mirror,
-                  const WorkingPlanes& planes, const TileKernels& kernels,
+                  const WorkingPlanes& planes,
                   void (*load)(const Pixel*, const TilePlan&, const TileSource&,
                                const WorkingPlanes&),
                   void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&),
@@ -56,6 +69,8 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
   const int32_t step = n - 2 * plan.p;
   std::array<int32_t, kMaxTile> column;
   std::array<std::ptrdiff_t, kMaxTile> row_offset;
+  std::array<double*, kMaxTile> order_rg, order_ba;
+  WorkingPlanes ordered{};
   const TileSource source{column.data(), row_offset.data()};
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
     const bool row_writes = writes_pixels(inner_range(n, plan.p, ty, plan.height));
@@ -69,13 +84,15 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
       // The walk visits every tile whose origin lies inside the output, but a tile whose
       // inner square starts beyond the output's last pixel writes nothing: its transforms
       // are skipped. It is still counted and reported, so the progress calls stay the same.
-      if (row_writes && writes_pixels(inner_range(n, plan.p, tx, plan.width))) {
+      const InnerRange across = inner_range(n, plan.p, tx, plan.width);
+      if (row_writes && writes_pixels(across)) {
         for (int32_t i = 0; i < n; ++i) {
           column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
         }
         load(input, plan, source, planes);
-        convolve_planes(n, planes, kernels);
-        write(output, plan, tx, ty, planes);
+        const RowsRead read{(across.begin + n / 2) & (n - 1), across.end - across.begin};
+        convolve_planes(n, planes, read, order_rg.data(), order_ba.data(), ordered);
+        write(output, plan, tx, ty, ordered);
       }
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
       // always complete.
@@ -212,8 +229,8 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
       }
       plan.colour8 = colour8.data();
       plan.alpha_scale = alpha_scale_for(colour8[255], TilePixelTraits<PF_Pixel8>::kAlphaFullScale);
-      return walk_tiles(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes, kernels,
-                        kernels.load8, kernels.write8, progress_count, progress_total, host);
+      return walk_tiles(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes, kernels.load8,
+                        kernels.write8, progress_count, progress_total, host);
     }
     case kPixelFormat16:
       plan.alpha_scale = alpha_scale_for(TilePixelTraits<PF_Pixel16>::colour(32768, rule),
@@ -225,15 +242,16 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
         }
         plan.colour16 = planes.colour_table;
       }
-      return walk_tiles(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes, kernels,
+      return walk_tiles(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes,
                         kernels.load16, kernels.write16, progress_count, progress_total, host);
     default: {
       using FloatTraits = TilePixelTraits<PF_PixelFloat>;
-      plan.alpha_scale = alpha_scale_for(
-          FloatTraits::colour(1.0, FloatTraits::threshold(rule), rule), FloatTraits::kAlphaFullScale);
+      plan.alpha_scale =
+          alpha_scale_for(FloatTraits::colour(1.0, FloatTraits::threshold(rule), rule),
+                          FloatTraits::kAlphaFullScale);
       return walk_tiles(rec.input_pixels_float, rec.output_pixels_float, plan, mirror, planes,
-                        kernels, kernels.load_float, kernels.write_float, progress_count,
-                        progress_total, host);
+                        kernels.load_float, kernels.write_float, progress_count, progress_total,
+                        host);
     }
   }
 }

@@ -310,6 +310,142 @@ TEST(Fft2d, TableBuiltOnceAndOnlyForLargerSizes) {
   EXPECT_TRUE(w.guards_intact());
 }
 
+// Rows of the 2-D DFT of x (m x n, long double), each from the DFTs of all input rows: the
+// reference for the transforms that compute only some rows.
+std::vector<std::vector<cld>> direct_dft_rows(const std::vector<cld>& x, int32_t m, int32_t n,
+                                              int s, const std::vector<int32_t>& wanted) {
+  std::vector<cld> along(x.size());
+  for (int32_t r = 0; r < m; ++r)
+    for (int32_t k = 0; k < n; ++k) {
+      cld acc = 0;
+      for (int32_t j = 0; j < n; ++j) acc += x[r * n + j] * unit_root(int64_t{j} * k, n, s);
+      along[r * n + k] = acc;
+    }
+  std::vector<std::vector<cld>> out;
+  for (int32_t k : wanted) {
+    std::vector<cld> row(n);
+    for (int32_t j = 0; j < m; ++j) {
+      const cld w = unit_root(int64_t{j} * k, m, s);
+      for (int32_t c = 0; c < n; ++c) row[c] += along[j * n + c] * w;
+    }
+    out.push_back(row);
+  }
+  return out;
+}
+
+// The transform followed by a product with another plane equals the DFT times that plane,
+// on every path and for both signs; the product is that of the plain transform's own
+// result within the rounding of a complex multiply (one rounding per real product and sum,
+// or fewer where the compiler fuses a multiply and an add).
+TEST(Fft2dTimes, IsTheTransformTimesTheFactorWithinOneProductsRounding) {
+  for (auto [m, n] : {std::pair{1, 8}, std::pair{2, 2}, std::pair{8, 4}, std::pair{32, 32},
+                      std::pair{64, 16}, std::pair{512, 128}}) {
+    for (FftPath path : paths()) {
+      for (int32_t sign : {1, -1}) {
+        SCOPED_TRACE(testing::Message() << m << " x " << n << " path " << static_cast<int>(path)
+                                        << " sign " << sign);
+        Plane p(m, n, static_cast<uint32_t>(m * 31 + n)), factor(m, n, 99);
+        Plane plain(m, n, static_cast<uint32_t>(m * 31 + n));
+        Work w(std::max(m, n)), w_plain(std::max(m, n));
+        FftOptions options;
+        options.factor = factor.rows.data();
+        fft_2d_with(path, m, 2 * n, sign, p.rows.data(), options, w.work.data(), w.table.data());
+        run_on(path, plain, sign, w_plain);
+        double worst_ulps = 0;
+        for (int32_t r = 0; r < m; ++r)
+          for (int32_t c = 0; c < n; ++c) {
+            const long double a = plain.rows[r][2 * c], b = plain.rows[r][2 * c + 1];
+            const long double fc = factor.rows[r][2 * c], fd = factor.rows[r][2 * c + 1];
+            const long double size = std::fabs(a * fc) + std::fabs(b * fd) +
+                                     std::fabs(a * fd) + std::fabs(b * fc);
+            const long double re = p.rows[r][2 * c] - (a * fc - b * fd);
+            const long double im = p.rows[r][2 * c + 1] - (a * fd + b * fc);
+            worst_ulps = std::max(
+                worst_ulps, static_cast<double>(std::max(std::fabs(re), std::fabs(im)) /
+                                                (size * 0x1p-52L)));
+          }
+        EXPECT_LE(worst_ulps, 1.5);
+        if (m * n <= 2048) {
+          auto want = direct_dft(Plane(m, n, static_cast<uint32_t>(m * 31 + n)).values(), m, n,
+                                 sign);
+          const auto f = factor.values();
+          for (size_t i = 0; i < want.size(); ++i) want[i] *= f[i];
+          expect_close(p.values(), want, 1e-14);
+        }
+        EXPECT_TRUE(p.padding_intact());
+        EXPECT_TRUE(w.guards_intact());
+      }
+    }
+  }
+}
+
+// The transform that computes only some rows: every row asked for matches the DFT, found
+// through the order it hands back, which names every row of the plane once; the start
+// wraps round (and may be negative), a count beyond the plane means all of it.
+TEST(Fft2dSomeRows, RowsAskedForMatchTheDftThroughTheOrderOnEveryPath) {
+  struct Case {
+    int32_t m, n, first, count;
+  };
+  for (const Case& t : {Case{1, 8, 0, 1}, Case{2, 4, 1, 1}, Case{16, 16, 12, 8},
+                        Case{64, 32, -3, 10}, Case{64, 8, 5, 200}, Case{32, 32, 7, 0},
+                        Case{512, 128, 400, 212}}) {
+    const auto input = Plane(t.m, t.n, 5, 0, false).values();
+    const int32_t count = std::min(t.count, t.m);
+    std::vector<int32_t> wanted;
+    for (int32_t i = 0; i < count; ++i) wanted.push_back(((t.first + i) % t.m + t.m) % t.m);
+    for (int32_t sign : {1, -1}) {
+      const auto want = direct_dft_rows(input, t.m, t.n, sign, wanted);
+      for (FftPath path : paths()) {
+        SCOPED_TRACE(testing::Message() << t.m << " x " << t.n << " from " << t.first << " count "
+                                        << t.count << " path " << static_cast<int>(path)
+                                        << " sign " << sign);
+        Plane p(t.m, t.n, 5);
+        for (int32_t r = 0; r < t.m; ++r)
+          for (int32_t c = 0; c < t.n; ++c) {
+            p.rows[r][2 * c] = static_cast<double>(input[r * t.n + c].real());
+            p.rows[r][2 * c + 1] = static_cast<double>(input[r * t.n + c].imag());
+          }
+        Work w(std::max(t.m, t.n));
+        std::vector<double*> order(t.m + 1, nullptr);
+        FftOptions options;
+        options.order = order.data();
+        options.first_row = t.first;
+        options.row_count = t.count;
+        fft_2d_with(path, t.m, 2 * t.n, sign, p.rows.data(), options, w.work.data(),
+                    w.table.data());
+        std::vector<double*> named(order.begin(), order.begin() + t.m), all = p.rows;
+        std::sort(named.begin(), named.end());
+        std::sort(all.begin(), all.end());
+        EXPECT_EQ(named, all);
+        EXPECT_EQ(order[t.m], nullptr);
+        long double worst = 0, scale = 0;
+        for (size_t i = 0; i < wanted.size(); ++i)
+          for (int32_t c = 0; c < t.n; ++c) {
+            const double* row = order[wanted[i]];
+            worst = std::max(worst, std::abs(cld(row[2 * c], row[2 * c + 1]) - want[i][c]));
+            scale = std::max(scale, std::abs(want[i][c]));
+          }
+        EXPECT_LE(worst, 1e-14 * std::max(scale, 1.0L)) << "largest error of a row asked for";
+        EXPECT_TRUE(p.padding_intact());
+        EXPECT_TRUE(w.guards_intact());
+      }
+    }
+  }
+}
+
+// A shape the transform cannot do writes neither the plane nor the order.
+TEST(Fft2dSomeRows, ShapesThatAreNotPowersOfTwoWriteNothing) {
+  Plane p(8, 8, 11);
+  const auto before = p.values();
+  Work w(8);
+  std::vector<double*> order(8, nullptr);
+  fft_2d_some_rows(6, 16, 1, p.rows.data(), order.data(), 0, 6, w.work.data(), w.table.data());
+  EXPECT_EQ(p.values(), before);
+  EXPECT_EQ(order, std::vector<double*>(8, nullptr));
+  fft_2d_some_rows(8, 16, 1, p.rows.data(), nullptr, 0, 8, w.work.data(), w.table.data());
+  EXPECT_EQ(p.values(), before);
+}
+
 // Shapes the transform cannot do leave the plane and both arrays untouched.
 TEST(Fft2d, ShapesThatAreNotPowersOfTwoAreLeftAlone) {
   for (auto [m, row_doubles] : {std::pair{6, 16}, std::pair{8, 12}, std::pair{8, 15},
