@@ -57,34 +57,9 @@ FFT_INLINE V2 sub_i(V2 a, V2 b) {
   return add_i<!Pos>(a, b);
 }
 
-// Four complex values in two registers, for the bit reversal of a row: its 4 x 4 blocks
-// need a quarter of the index work of 2 x 2 ones.
-struct V2Pair {
-  __m256d lo, hi;  // values 0, 1 and 2, 3
-  static constexpr int K = 4;
-  static FFT_INLINE V2Pair load(const double* p) {
-    return {_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4)};
-  }
-};
-FFT_INLINE void store(double* p, V2Pair a) {
-  _mm256_storeu_pd(p, a.lo);
-  _mm256_storeu_pd(p + 4, a.hi);
-}
-// z[d] = (z0.d, z2.d, z1.d, z3.d): value d of each row, rows in bit-reversed order.
-FFT_INLINE void transpose_reversed(V2Pair* z) {
-  const V2Pair u[4] = {z[0], z[1], z[2], z[3]};
-  z[0] = {_mm256_permute2f128_pd(u[0].lo, u[2].lo, 0x20),
-          _mm256_permute2f128_pd(u[1].lo, u[3].lo, 0x20)};
-  z[1] = {_mm256_permute2f128_pd(u[0].lo, u[2].lo, 0x31),
-          _mm256_permute2f128_pd(u[1].lo, u[3].lo, 0x31)};
-  z[2] = {_mm256_permute2f128_pd(u[0].hi, u[2].hi, 0x20),
-          _mm256_permute2f128_pd(u[1].hi, u[3].hi, 0x20)};
-  z[3] = {_mm256_permute2f128_pd(u[0].hi, u[2].hi, 0x31),
-          _mm256_permute2f128_pd(u[1].hi, u[3].hi, 0x31)};
-}
 template <>
 struct ReverseBlockOf<V2> {
-  using type = V2Pair;
+  using type = VectorPair<V2>;
 };
 
 #include "fft/fft_passes.inc"

@@ -70,6 +70,10 @@ template <bool Pos>
 FFT_INLINE V4 sub_i(V4 a, V4 b) {
   return add_i<!Pos>(a, b);
 }
+template <>
+struct ReverseBlockOf<V4> {
+  using type = VectorPair<V4>;
+};
 
 #include "fft/fft_passes.inc"
 }  // namespace
