@@ -96,7 +96,7 @@ void fft_request_on(FftPath path, const FftRequest& request) {
 
 void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
                       const double* table) {
-  fft_request_on(path, FftRequest{m, n, positive, rows, table, nullptr, nullptr, 0, 0});
+  fft_request_on(path, FftRequest{m, n, positive, rows, nullptr, table, nullptr, nullptr, 0, 0});
 }
 
 void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
@@ -110,8 +110,10 @@ void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, dou
     return;
   const int32_t d = m > n ? m : n;
   if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
-  FftRequest request{m, n, sign >= 0, rows, fft_table, options.factor, options.order, 0, 0};
+  FftRequest request{
+      m, n, sign >= 0, rows, options.rows_b, fft_table, options.factor, options.order, 0, 0};
   if (options.order != nullptr) {
+    request.rows_b = nullptr;
     request.factor = nullptr;
     request.first_row = options.first_row & (m - 1);  // also folds a negative start
     request.row_count = options.row_count < 0 ? 0 : options.row_count > m ? m : options.row_count;
@@ -134,6 +136,15 @@ void fft_2d_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows,
   FftOptions options;
   options.factor = factor;
   fft_2d_with(fft_best_path(), m, row_doubles, sign, rows, options, fft_work, fft_table);
+}
+
+void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,
+                       double** rows_b, const double* const* factor, int32_t* fft_work,
+                       double* fft_table) {
+  FftOptions options;
+  options.rows_b = rows_b;
+  options.factor = factor;
+  fft_2d_with(fft_best_path(), m, row_doubles, sign, rows_a, options, fft_work, fft_table);
 }
 
 void fft_2d_some_rows(int32_t m, int32_t row_doubles, int32_t sign, double** rows, double** order,

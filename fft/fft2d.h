@@ -16,6 +16,12 @@ void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t
 void fft_2d_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                   const double* const* factor, int32_t* fft_work, double* fft_table);
 
+// fft_2d_times on two planes of the same shape with the same factor; each factor row is
+// fetched once for both. Without a second plane it is fft_2d_times on the first.
+void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,
+                       double** rows_b, const double* const* factor, int32_t* fft_work,
+                       double* fft_table);
+
 // fft_2d for a caller that needs only the row_count rows first_row, first_row + 1, ...
 // (mod m) of the result, which costs that much less of the row transforms. The rows are not
 // moved into place: afterwards order[k] (m entries, given by the caller) is the row of

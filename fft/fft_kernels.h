@@ -13,6 +13,7 @@ struct FftRequest {
   int32_t m, n;
   bool positive;
   double* const* rows;
+  double* const* rows_b;  // null, or a second plane that gets the same transform
   const double* table;
   const double* const* factor;  // null: no product
   double** order;               // null: every row, in place, in natural order
@@ -30,6 +31,7 @@ void fft_request_on(FftPath path, const FftRequest& request);
 // What fft_2d_times and fft_2d_some_rows add to fft_2d: a product (factor), or the
 // rows-last order (order, first_row, row_count). With an order the factor is ignored.
 struct FftOptions {
+  double* const* rows_b = nullptr;  // a second plane to transform alike (not with an order)
   const double* const* factor = nullptr;
   double** order = nullptr;
   int32_t first_row = 0, row_count = 0;

@@ -44,8 +44,8 @@ struct RowsRead {
 // order_rg and order_ba) name the rows that hold each result row.
 void convolve_planes(int32_t n, const WorkingPlanes& planes, RowsRead read, double** order_rg,
                      double** order_ba, WorkingPlanes& ordered) {
-  fft_2d_times(n, 2 * n, 1, planes.rg.rows, planes.kernel.rows, planes.fft_work, planes.fft_table);
-  fft_2d_times(n, 2 * n, 1, planes.ba.rows, planes.kernel.rows, planes.fft_work, planes.fft_table);
+  fft_2d_pair_times(n, 2 * n, 1, planes.rg.rows, planes.ba.rows, planes.kernel.rows,
+                    planes.fft_work, planes.fft_table);
   fft_2d_some_rows(n, 2 * n, -1, planes.rg.rows, order_rg, read.first, read.count, planes.fft_work,
                    planes.fft_table);
   fft_2d_some_rows(n, 2 * n, -1, planes.ba.rows, order_ba, read.first, read.count, planes.fft_work,
