@@ -17,6 +17,7 @@
 #endif
 
 namespace {
+#define FFT_TARGET_HAS_FMA 1
 #include "fft/fft_vec128.inc"
 
 struct V2 {
