@@ -144,30 +144,6 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
   }
 }
 
-// ---- The product with the kernel spectrum -------------------------------------------------
-
-// (a + bi)(c + di) for two complex values at once, as the portable loop rounds it: a c - b d
-// and a d + b c, each product rounded before the sum.
-WEIGHT_INLINE __m256d complex_product(__m256d x, __m256d k) {
-  const __m256d re_k = _mm256_movedup_pd(k);          // (c, c)
-  const __m256d im_k = _mm256_permute_pd(k, 0xF);     // (d, d)
-  const __m256d swapped = _mm256_permute_pd(x, 0x5);  // (b, a)
-  return _mm256_addsub_pd(_mm256_mul_pd(x, re_k), _mm256_mul_pd(swapped, im_k));
-}
-
-void multiply_avx2(int32_t n, const WorkingPlanes& planes) {
-  for (int32_t i = 0; i < n; ++i) {
-    double* rg = planes.rg.rows[i];
-    double* ba = planes.ba.rows[i];
-    const double* k = planes.kernel.rows[i];
-    for (int32_t j = 0; j < 2 * n; j += 4) {
-      const __m256d kv = _mm256_loadu_pd(k + j);
-      _mm256_storeu_pd(rg + j, complex_product(_mm256_loadu_pd(rg + j), kv));
-      _mm256_storeu_pd(ba + j, complex_product(_mm256_loadu_pd(ba + j), kv));
-    }
-  }
-}
-
 // ---- Write-back ---------------------------------------------------------------------------
 
 // The four channels of four output pixels after normalisation and un-weighting, in the
@@ -314,8 +290,8 @@ void write_float_avx2(PF_PixelFloat* output, const TilePlan& plan, int32_t tx, i
 }  // namespace
 
 TileKernels tile_kernels_avx2() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_avx2, multiply_avx2,
-          write8_avx2,        write16_avx2,        write_float_avx2};
+  return {load_tile8_blocked, load_tile16_blocked, load_float_avx2, write8_avx2,
+          write16_avx2,       write_float_avx2};
 }
 
 #if defined(__clang__)

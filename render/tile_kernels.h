@@ -1,7 +1,8 @@
-// The pixel loops of the tile stage (loading, the product with the kernel spectrum, the
-// write-back) in two builds: portable C++ and AVX2 + FMA. convolve_tiles.cpp picks one per
-// render; both compute the same values (the AVX2 loops differ only by the weighting's own
-// exp and log, within 2 ulp of the library's). Internal to render/ and its tests.
+// The pixel loops of the tile stage (loading and write-back; the product with the kernel
+// spectrum rides on the forward transforms) in two builds: portable C++ and AVX2 + FMA.
+// convolve_tiles.cpp picks one per render; both compute the same values (the AVX2 loops
+// differ only by the weighting's own exp and log, within 2 ulp of the library's). Internal
+// to render/ and its tests.
 #pragma once
 
 #include <cstddef>
@@ -56,7 +57,6 @@ struct TileKernels {
                  const WorkingPlanes& planes);
   void (*load_float)(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
                      const WorkingPlanes& planes);
-  void (*multiply)(int32_t n, const WorkingPlanes& planes);
   void (*write8)(PF_Pixel8* output, const TilePlan& plan, int32_t tx, int32_t ty,
                  const WorkingPlanes& planes);
   void (*write16)(PF_Pixel16* output, const TilePlan& plan, int32_t tx, int32_t ty,

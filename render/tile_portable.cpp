@@ -46,24 +46,6 @@ void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const
   });
 }
 
-void multiply_portable(int32_t n, const WorkingPlanes& planes) {
-  for (int32_t i = 0; i < n; ++i) {
-    double* rg = planes.rg.rows[i];
-    double* ba = planes.ba.rows[i];
-    const double* k = planes.kernel.rows[i];
-    for (int32_t j = 0; j < 2 * n; j += 2) {
-      const double c = k[j];
-      const double d = k[j + 1];
-      const double rg_re = rg[j], rg_im = rg[j + 1];
-      const double ba_re = ba[j], ba_im = ba[j + 1];
-      rg[j] = rg_re * c - rg_im * d;
-      rg[j + 1] = rg_re * d + rg_im * c;
-      ba[j] = ba_re * c - ba_im * d;
-      ba[j + 1] = ba_re * d + ba_im * c;
-    }
-  }
-}
-
 // The tile's inner square inside the image: normalised by the blurred alpha, the weighting
 // undone, converted. Element [i][j] of the result sits at [i + n/2][j + n/2] (mod n) of the
 // transformed planes: the quadrant swap is done by the indexing.
@@ -153,6 +135,6 @@ void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const Ti
 }
 
 TileKernels tile_kernels_portable() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_portable, multiply_portable,
-          write8_portable,    write16_portable,    write_float_portable};
+  return {load_tile8_blocked, load_tile16_blocked, load_float_portable, write8_portable,
+          write16_portable,   write_float_portable};
 }
