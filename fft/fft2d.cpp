@@ -131,13 +131,6 @@ void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t
   fft_2d_on(fft_best_path(), m, row_doubles, sign, rows, fft_work, fft_table);
 }
 
-void fft_2d_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows,
-                  const double* const* factor, int32_t* fft_work, double* fft_table) {
-  FftOptions options;
-  options.factor = factor;
-  fft_2d_with(fft_best_path(), m, row_doubles, sign, rows, options, fft_work, fft_table);
-}
-
 void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,
                        double** rows_b, const double* const* factor, int32_t* fft_work,
                        double* fft_table) {

@@ -10,14 +10,11 @@
 void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t* fft_work,
             double* fft_table);
 
-// fft_2d, then every value times the value at the same place of `factor` (a plane of the
-// same shape), rounded as a plain complex multiply (a c - b d, a d + b c) of the transform's
-// result; the product costs no sweep of its own. A missing factor means no product.
-void fft_2d_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows,
-                  const double* const* factor, int32_t* fft_work, double* fft_table);
-
-// fft_2d_times on two planes of the same shape with the same factor; each factor row is
-// fetched once for both. Without a second plane it is fft_2d_times on the first.
+// fft_2d on one or two planes of the same shape (rows_b may be null), then every value
+// times the value at the same place of `factor` (a plane of that shape), rounded as a plain
+// complex multiply (a c - b d, a d + b c) of the transform's result. The product costs no
+// sweep of its own, and each factor row is fetched once for both planes. A missing factor
+// means no product.
 void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,
                        double** rows_b, const double* const* factor, int32_t* fft_work,
                        double* fft_table);

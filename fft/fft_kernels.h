@@ -28,7 +28,7 @@ void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double*
                       const double* table);
 void fft_request_on(FftPath path, const FftRequest& request);
 
-// What fft_2d_times and fft_2d_some_rows add to fft_2d: a product (factor), or the
+// What fft_2d_pair_times and fft_2d_some_rows add to fft_2d: a product (factor), or the
 // rows-last order (order, first_row, row_count). With an order the factor is ignored.
 struct FftOptions {
   double* const* rows_b = nullptr;  // a second plane to transform alike (not with an order)

@@ -216,6 +216,30 @@ TEST(Fft2d, LargeSquaresSpotChecksAndRoundTripOnEveryPath) {
   }
 }
 
+// An m x n plane of the given values whose first row starts `offset` complex values (16
+// bytes each) past a cache line, the rows back to back.
+struct PlaneAt {
+  std::vector<double> store;
+  std::vector<double*> rows;
+  PlaneAt(const std::vector<cld>& values, int32_t m, int32_t n, int32_t offset)
+      : store(2 * static_cast<size_t>(m) * n + 16) {
+    const auto line = reinterpret_cast<uintptr_t>(store.data());
+    double* base = store.data() + ((64 - line % 64) % 64) / 8 + 2 * offset;
+    for (int32_t r = 0; r < m; ++r) {
+      rows.push_back(base + 2 * static_cast<size_t>(n) * r);
+      for (int32_t c = 0; c < n; ++c) {
+        rows[r][2 * c] = static_cast<double>(values[r * n + c].real());
+        rows[r][2 * c + 1] = static_cast<double>(values[r * n + c].imag());
+      }
+    }
+  }
+  std::vector<double> row_values(const std::vector<double*>& order, int32_t n) const {
+    std::vector<double> v;
+    for (const double* row : order) v.insert(v.end(), row, row + 2 * n);
+    return v;
+  }
+};
+
 // Rows evenly spaced in one block that starts 0, 16, 32 or 48 bytes into a cache line, as a
 // plain allocator hands them out: the vector paths split their columns around the line
 // boundaries. 512 x 128 is big enough for whole-plane passes besides the in-cache ones.
@@ -232,21 +256,12 @@ TEST(Fft2d, EveryCacheLineOffsetOnEveryPath) {
                unit_root(int64_t{j1} * k1 * n + int64_t{j2} * k2 * m, int64_t{m} * n, -1);
     want.push_back(acc);
   }
-  std::vector<double> store(2 * m * n + 16);
   for (FftPath path : paths()) {
     for (int32_t offset = 0; offset < 4; ++offset) {
       SCOPED_TRACE(testing::Message()
                    << "offset " << 16 * offset << " path " << static_cast<int>(path));
-      const auto line = reinterpret_cast<uintptr_t>(store.data());
-      double* base = store.data() + ((64 - line % 64) % 64) / 8 + 2 * offset;
-      std::vector<double*> rows(m);
-      for (int32_t r = 0; r < m; ++r) {
-        rows[r] = base + 2 * static_cast<size_t>(n) * r;
-        for (int32_t c = 0; c < n; ++c) {
-          rows[r][2 * c] = static_cast<double>(input[r * n + c].real());
-          rows[r][2 * c + 1] = static_cast<double>(input[r * n + c].imag());
-        }
-      }
+      PlaneAt plane(input, m, n, offset);
+      std::vector<double*>& rows = plane.rows;
       Work w(m);
       fft_2d_on(path, m, 2 * n, -1, rows.data(), w.work.data(), w.table.data());
       for (size_t b = 0; b < std::size(bins); ++b) {
@@ -472,28 +487,6 @@ TEST(Fft2dSomeRows, ShapesThatAreNotPowersOfTwoWriteNothing) {
 // The same values on rows that start anywhere in a cache line, bit for bit: where a row
 // starts decides which vector width does its first and last columns, and a render must not
 // depend on where its host's allocator put the planes.
-struct PlaneAt {
-  std::vector<double> store;
-  std::vector<double*> rows;
-  PlaneAt(const std::vector<cld>& values, int32_t m, int32_t n, int32_t offset)
-      : store(2 * static_cast<size_t>(m) * n + 16) {
-    const auto line = reinterpret_cast<uintptr_t>(store.data());
-    double* base = store.data() + ((64 - line % 64) % 64) / 8 + 2 * offset;
-    for (int32_t r = 0; r < m; ++r) {
-      rows.push_back(base + 2 * static_cast<size_t>(n) * r);
-      for (int32_t c = 0; c < n; ++c) {
-        rows[r][2 * c] = static_cast<double>(values[r * n + c].real());
-        rows[r][2 * c + 1] = static_cast<double>(values[r * n + c].imag());
-      }
-    }
-  }
-  std::vector<double> row_values(const std::vector<double*>& order, int32_t n) const {
-    std::vector<double> v;
-    for (const double* row : order) v.insert(v.end(), row, row + 2 * n);
-    return v;
-  }
-};
-
 TEST(Fft2d, EveryVariantGivesTheSameBitsWhereverTheRowsStart) {
   for (auto [m, n] : {std::pair{64, 64}, std::pair{512, 128}, std::pair{16, 256}}) {
     const auto input = Plane(m, n, 21, 0, false).values();
