@@ -71,9 +71,11 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
   std::array<std::ptrdiff_t, kMaxTile> row_offset;
   std::array<double*, kMaxTile> order_rg, order_ba;
   WorkingPlanes ordered{};
-  const TileSource source{column.data(), row_offset.data()};
+  TileSource source{column.data(), row_offset.data(), n, n};
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
-    const bool row_writes = writes_pixels(inner_range(n, plan.p, ty, plan.height));
+    const InnerRange down = inner_range(n, plan.p, ty, plan.height);
+    const bool row_writes = writes_pixels(down);
+    source.rows = tile_reach(n, plan.p, down.end);
     // Source rows of this row of tiles, folded once instead of once per pixel. Tile
     // coordinates are the output's; the input is read at the same place of the layer.
     for (int32_t j = 0; row_writes && j < n; ++j) {
@@ -86,7 +88,8 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
       // are skipped. It is still counted and reported, so the progress calls stay the same.
       const InnerRange across = inner_range(n, plan.p, tx, plan.width);
       if (row_writes && writes_pixels(across)) {
-        for (int32_t i = 0; i < n; ++i) {
+        source.columns = tile_reach(n, plan.p, across.end);
+        for (int32_t i = 0; i < source.columns; ++i) {
           column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
         }
         load(input, plan, source, planes);

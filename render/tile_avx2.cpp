@@ -110,7 +110,7 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
     return _mm256_load_pd(lanes);
   };
 
-  for (int32_t i0 = 0; i0 < plan.n; i0 += 4) {
+  for (int32_t i0 = 0; i0 < source.columns; i0 += 4) {
     const float* column[4];
     for (int k = 0; k < 4; ++k) {
       column[k] = reinterpret_cast<const float*>(input + source.column[i0 + k]);
@@ -119,9 +119,16 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
                      planes.rg.rows[i0 + 3]};
     double* ba[4] = {planes.ba.rows[i0], planes.ba.rows[i0 + 1], planes.ba.rows[i0 + 2],
                      planes.ba.rows[i0 + 3]};
-    for (int32_t j = 0; j < plan.n; ++j) {
+    // The next block's pixels of each image row are fetched while this block is worked on
+    // (a block walks down the image a cache line per row, which the processor's prefetcher
+    // does not follow); its last pixel, as the first shares this block's line or the next.
+    const float* ahead = i0 + 4 < source.columns
+                             ? reinterpret_cast<const float*>(input + source.column[i0 + 7])
+                             : nullptr;
+    for (int32_t j = 0; j < source.rows; ++j) {
       // Four floats per pixel; the offset is in pixels of four floats.
       const std::ptrdiff_t at = 4 * source.row_offset[j];
+      if (ahead != nullptr) _mm_prefetch(reinterpret_cast<const char*>(ahead + at), _MM_HINT_T0);
       __m128 p0 = _mm_loadu_ps(column[0] + at), p1 = _mm_loadu_ps(column[1] + at);
       __m128 p2 = _mm_loadu_ps(column[2] + at), p3 = _mm_loadu_ps(column[3] + at);
       _MM_TRANSPOSE4_PS(p0, p1, p2, p3);  // alpha, red, green, blue of the four
@@ -137,11 +144,12 @@ void load_float_avx2(const PF_PixelFloat* input, const TilePlan& plan, const Til
     }
     if (weighted && vector_pow) {
       for (int k = 0; k < 4; ++k) {
-        weight_rg_row(rg[k], plan.n, plan.weight);
-        weight_ba_row(ba[k], plan.n, plan.weight);
+        weight_rg_row(rg[k], source.rows, plan.weight);
+        weight_ba_row(ba[k], source.rows, plan.weight);
       }
     }
   }
+  fill_beyond_reach(planes, plan.n, source);
 }
 
 // ---- Write-back ---------------------------------------------------------------------------

@@ -42,11 +42,31 @@ double alpha_scale_for(double largest_colour, double alpha_full_scale);
 
 // Where one tile reads from: plane row i holds source column column[i]; plane element j of
 // every row comes from source row offset row_offset[j] (row x stride), the outside rule
-// already applied.
+// already applied. Only the first `columns` plane rows and their first `rows` elements are
+// read (tile_reach); the loader fills the rest of the planes (fill_beyond_reach).
 struct TileSource {
   const int32_t* column;
   const std::ptrdiff_t* row_offset;
+  int32_t columns, rows;
 };
+
+// How far into a tile along one axis the input can reach a written pixel. The result at
+// inner index o is the sum of the inputs o - p .. o + p (the kernel's support), and the
+// written indices start at p or later, so inputs at end + p and beyond (end: one past the
+// last written index) only reach discarded results, their own or, round the cyclic
+// convolution, the margin's: such inputs may be anything, so they are not read (nor
+// weighted). Rounded up to a multiple of four (within n), the vector loops' block.
+inline int32_t tile_reach(int32_t n, int32_t p, int32_t end) {
+  const int32_t reach = (end + p + 3) / 4 * 4;
+  return reach < n ? reach : n;
+}
+
+// Fills what a loader did not read with copies of its last values: elements `rows` and on
+// of the first `columns` plane rows repeat element rows - 1, and every later plane row
+// repeats plane row columns - 1. Any values would give the same written pixels; copies keep
+// a plane as even as the picture (a uniform picture still transforms to its mean alone,
+// exactly, however far its values lie from alpha's).
+void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source);
 
 // The loops of one build. The kernel plane holds the spectrum already divided by n x n; the
 // write-back reads the tile's result with the quadrant swap folded into its indexing.

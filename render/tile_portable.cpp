@@ -2,6 +2,7 @@
 // the tile in blocks of four plane rows (four neighbouring image columns) so that, row by
 // row of the image, reads and writes of pixels stay within a few cache lines while every
 // plane row is filled or read in order.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -16,16 +17,30 @@ constexpr int32_t kBlock = 4;
 // transparent black, which also keeps an all-zero kernel from being divided by.
 constexpr double kAlphaFloor = 3e-5;
 
+// Pixels per 64-byte cache line, at least one block.
+template <typename Pixel>
+constexpr int32_t kLinePixels =
+    64 / sizeof(Pixel) > kBlock ? static_cast<int32_t>(64 / sizeof(Pixel)) : kBlock;
+
 // Calls visit(k, pixel, j) for every pixel of the tile, block by block: k is the plane row.
+// Only the tile's reach is visited (TileSource); the rest of the planes is filled.
 template <typename Pixel, typename Visit>
-void for_each_source_pixel(const Pixel* input, int32_t n, const TileSource& source, Visit visit) {
-  for (int32_t i0 = 0; i0 < n; i0 += kBlock) {
-    const int32_t count = n - i0 < kBlock ? n - i0 : kBlock;
-    for (int32_t j = 0; j < n; ++j) {
+void for_each_source_pixel(const Pixel* input, const WorkingPlanes& planes, int32_t n,
+                           const TileSource& source, Visit visit) {
+  for (int32_t i0 = 0; i0 < source.columns; i0 += kBlock) {
+    const int32_t count = source.columns - i0 < kBlock ? source.columns - i0 : kBlock;
+    // The next cache line of each image row is fetched while this block is worked on: a
+    // block walks down the image, a line or less per row, which the processor's own
+    // prefetcher does not follow.
+    const int32_t next = i0 + kLinePixels<Pixel>;
+    const Pixel* ahead = next < source.columns ? input + source.column[next] : nullptr;
+    for (int32_t j = 0; j < source.rows; ++j) {
+      if (ahead != nullptr) __builtin_prefetch(ahead + source.row_offset[j]);
       const Pixel* row = input + source.row_offset[j];
       for (int32_t k = 0; k < count; ++k) visit(i0 + k, row[source.column[i0 + k]], j);
     }
   }
+  fill_beyond_reach(planes, n, source);
 }
 
 void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const PlaneValues& v,
@@ -40,7 +55,7 @@ void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const Plane
 
 void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
                          const WorkingPlanes& planes) {
-  for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_PixelFloat& px, int32_t j) {
+  for_each_source_pixel(input, planes, plan.n, source, [&](int32_t i, const PF_PixelFloat& px, int32_t j) {
     store_values(planes, i, j, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule),
                  plan.alpha_scale);
   });
@@ -107,10 +122,27 @@ void write_float_portable(PF_PixelFloat* output, const TilePlan& plan, int32_t t
 
 }  // namespace
 
+void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source) {
+  for (const ComplexPlane& plane : {planes.rg, planes.ba}) {
+    for (int32_t i = 0; i < source.columns && source.rows < n; ++i) {
+      double* row = plane.rows[i];
+      const double re = row[2 * source.rows - 2], im = row[2 * source.rows - 1];
+      for (int32_t e = 2 * source.rows; e < 2 * n; e += 2) {
+        row[e] = re;
+        row[e + 1] = im;
+      }
+    }
+    for (int32_t i = source.columns; i < n; ++i) {
+      std::copy(plane.rows[source.columns - 1], plane.rows[source.columns - 1] + 2 * n,
+                plane.rows[i]);
+    }
+  }
+}
+
 void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
                         const WorkingPlanes& planes) {
   const double* colour = plan.colour8;
-  for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_Pixel8& px, int32_t j) {
+  for_each_source_pixel(input, planes, plan.n, source, [&](int32_t i, const PF_Pixel8& px, int32_t j) {
     store_values(
         planes, i, j,
         {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)},
@@ -127,7 +159,7 @@ void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const Ti
   auto colour = [&](uint16_t c) {
     return table != nullptr && c <= kColour16Entries - 1 ? table[c] : Traits::colour(c, rule);
   };
-  for_each_source_pixel(input, plan.n, source, [&](int32_t i, const PF_Pixel16& px, int32_t j) {
+  for_each_source_pixel(input, planes, plan.n, source, [&](int32_t i, const PF_Pixel16& px, int32_t j) {
     store_values(planes, i, j,
                  {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
                  plan.alpha_scale);
