@@ -126,9 +126,10 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
   static const char* const fft_names[] = {"portable (SSE2)", "AVX2", "AVX-512"};
+  static const char* const tile_names[] = {"portable", "AVX2", "AVX-512"};
   std::printf("paths: fft_2d %s, tile loops %s (VEILMORA_ISA limits them)\n",
               fft_names[static_cast<int>(fft_best_path())],
-              tile_best_path() == TilePath::avx2 ? "AVX2" : "portable");
+              tile_names[static_cast<int>(tile_best_path())]);
   std::fflush(stdout);  // before the reporter's own output (and any child process)
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.print_ratios();

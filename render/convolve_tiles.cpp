@@ -6,7 +6,7 @@
 // already divided by n x n (both divisions by n of the unscaled transform pair; n is a power
 // of two, so this is exact and changes no result), the plane values of every 8-bit and
 // 16-bit colour channel value (the weighting's pow taken once per value, not per pixel), and
-// the choice between the portable and the AVX2 pixel loops (tile_kernels.h), and the power
+// the choice among the portable and the vector pixel loops (tile_kernels.h), and the power
 // of two alpha is scaled by (TilePlan::alpha_scale): the plane value of a full-scale colour
 // channel over the alpha full scale, so that alpha, which shares its transform with blue,
 // is rounded relative to its own size rather than to the brightest highlight's.
@@ -166,16 +166,34 @@ double alpha_scale_for(double largest_colour, double alpha_full_scale) {
 }
 
 bool tile_path_available(TilePath path) {
-  return path == TilePath::portable || weight_math_avx2_available();
+  switch (path) {
+    case TilePath::avx512:
+      return weight_math_avx512_available();
+    case TilePath::avx2:
+      return weight_math_avx2_available();
+    default:
+      return true;
+  }
 }
 
 TilePath tile_best_path() {
-  const bool allowed = instruction_set_limit() >= InstructionSet::avx2;
-  return allowed && tile_path_available(TilePath::avx2) ? TilePath::avx2 : TilePath::portable;
+  const InstructionSet limit = instruction_set_limit();
+  if (limit >= InstructionSet::avx512 && tile_path_available(TilePath::avx512)) {
+    return TilePath::avx512;
+  }
+  if (limit >= InstructionSet::avx2 && tile_path_available(TilePath::avx2)) return TilePath::avx2;
+  return TilePath::portable;
 }
 
 TileKernels tile_kernels(TilePath path) {
-  return path == TilePath::avx2 ? tile_kernels_avx2() : tile_kernels_portable();
+  switch (path) {
+    case TilePath::avx512:
+      return tile_kernels_avx512();
+    case TilePath::avx2:
+      return tile_kernels_avx2();
+    default:
+      return tile_kernels_portable();
+  }
 }
 
 PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int32_t p,

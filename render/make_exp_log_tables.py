@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes render/exp_log_tables.inc: the tables of the vector exp and log in
-weight_math_avx2.cpp, worked out in 60-digit decimal arithmetic and rounded to the nearest
+weight_math_avx2.inc and weight_math_avx512.inc, worked out in 60-digit decimal arithmetic and rounded to the nearest
 double (a high part, and the rounded rest as a low part where one is kept).
 
   python3 render/make_exp_log_tables.py > render/exp_log_tables.inc
@@ -54,6 +54,35 @@ def main():
         applied = invc / 2 if halve else invc
         out.append(f"    {applied.hex()}, {logc_hi.hex()}, {logc_lo.hex()}, 0.0,")
     out.append("};")
+    out.append("//")
+    out.append("// The eight-lane routines' tables, small enough to sit in vector registers (sixteen")
+    out.append("// entries, picked by a two-register permute). kExp2Table16Hi[j], kExp2Table16Lo[j]:")
+    out.append("// 2^(j/16) as the nearest double and the rounded rest.")
+    his, los = zip(*[split((LN2 * j / 16).exp()) for j in range(16)])
+    out.append("alignas(64) constexpr double kExp2Table16Hi[16] = {")
+    out.extend(f"    {v.hex()}," for v in his)
+    out.append("};")
+    out.append("alignas(64) constexpr double kExp2Table16Lo[16] = {")
+    out.extend(f"    {v.hex()}," for v in los)
+    out.append("};")
+    out.append("//")
+    out.append("// Indexed by slot s = floor((m - 0.75) x 64 / 3) of m in [0.75, 1.5), slots of width")
+    out.append("// 3/64: invc = 1/c for the slot's centre c, rounded (c = 1 in slot 5, which holds 1, so")
+    out.append("// that r = m - 1 there is exact), and logc = -ln(invc) of the rounded invc, in two parts.")
+    inv, lhi, llo = [], [], []
+    for s in range(16):
+        centre = Decimal("0.75") + (Decimal(s) + Decimal("0.5")) * 3 / 64
+        if s == 5:
+            centre = Decimal(1)
+        invc = nearest(Decimal(1) / centre)
+        hi, lo = split(-Decimal(invc).ln())
+        inv.append(invc)
+        lhi.append(hi)
+        llo.append(lo)
+    for name, values in (("kLogTable16InvC", inv), ("kLogTable16Hi", lhi), ("kLogTable16Lo", llo)):
+        out.append(f"alignas(64) constexpr double {name}[16] = {{")
+        out.extend(f"    {v.hex()}," for v in values)
+        out.append("};")
     print("\n".join(out))
 
 

@@ -1,8 +1,8 @@
 // The pixel loops of the tile stage (loading and write-back; the product with the kernel
-// spectrum rides on the forward transforms) in two builds: portable C++ and AVX2 + FMA.
-// convolve_tiles.cpp picks one per render; both compute the same values (the AVX2 loops
-// differ only by the weighting's own exp and log, within 2 ulp of the library's). Internal
-// to render/ and its tests.
+// spectrum rides on the forward transforms) in three builds: portable C++, AVX2 + FMA and
+// AVX-512. convolve_tiles.cpp picks one per render; all compute the same values (the vector
+// loops differ only by the weighting's own exp and log, four or eight lanes wide, within 2
+// ulp of the library's). Internal to render/ and its tests.
 #pragma once
 
 #include <cstddef>
@@ -85,7 +85,7 @@ struct TileKernels {
                       const WorkingPlanes& planes);
 };
 
-enum class TilePath { portable, avx2 };
+enum class TilePath { portable, avx2, avx512 };
 
 // True when this machine can run the path.
 bool tile_path_available(TilePath path);
@@ -95,6 +95,7 @@ TilePath tile_best_path();
 TileKernels tile_kernels(TilePath path);
 TileKernels tile_kernels_portable();
 TileKernels tile_kernels_avx2();
+TileKernels tile_kernels_avx512();
 
 // The blocked loading loop of the integer formats, shared by both builds: a table lookup per
 // colour channel leaves nothing for vectors to gain.

@@ -30,3 +30,8 @@ void log_many(const double* x, double* out, int32_t count);
 bool weight_math_avx2_available();
 void weight_pow_many_avx2(const WeightBase& base, const double* y, double* out, int32_t count);
 void log_many_avx2(const double* x, double* out, int32_t count);
+// The same eight at a time (the formulas of the AVX-512 tile loops), where
+// weight_math_avx512_available() says so (AVX-512 F and DQ besides AVX2 and FMA).
+bool weight_math_avx512_available();
+void weight_pow_many_avx512(const WeightBase& base, const double* y, double* out, int32_t count);
+void log_many_avx512(const double* x, double* out, int32_t count);

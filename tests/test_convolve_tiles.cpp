@@ -28,6 +28,17 @@ struct Tap {
   double w;
 };
 
+const char* path_name(TilePath path) {
+  switch (path) {
+    case TilePath::avx512:
+      return "avx512";
+    case TilePath::avx2:
+      return "avx2";
+    default:
+      return "portable";
+  }
+}
+
 struct Settings {
   double gain = 1.0;         // K
   int32_t threshold = 255;   // T
@@ -337,7 +348,7 @@ std::string direct_case_name(const ::testing::TestParamInfo<DirectCase>& info) {
   return std::string(names[format]) + "_" + std::to_string(g.width) + "x" +
          std::to_string(g.height) + (outside == kOutsideMirror ? "_mirror" : "_edge") +
          (weighted ? "_weighted" : "_plain") + (boosted ? "_boosted" : "") +
-         (path == TilePath::portable ? "_portable" : "_avx2");
+         path_name(path);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -345,17 +356,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(kPixelFormat8, kPixelFormat16, kPixelFormatFloat),
                        ::testing::Range(0, 4), ::testing::Values(kOutsideMirror, kOutsideEdge),
                        ::testing::Bool(), ::testing::Bool(),
-                       ::testing::Values(TilePath::portable, TilePath::avx2)),
+                       ::testing::Values(TilePath::portable, TilePath::avx2, TilePath::avx512)),
     direct_case_name);
 
 // Tiles far smaller than the driver's, down to two pixels: the vector loops take four plane
 // rows at a time, and many tiles with short inner squares meet the image's edges everywhere.
 TEST(TileSizes, SmallTilesMatchTheDirectConvolutionOnBothBuilds) {
-  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
     if (!tile_path_available(path)) continue;
     for (int32_t n : {2, 4, 8, 16}) {
-      SCOPED_TRACE("n = " + std::to_string(n) +
-                   (path == TilePath::portable ? ", portable" : ", vector"));
+      SCOPED_TRACE("n = " + std::to_string(n) + ", " + path_name(path));
       const int32_t p = n / 4;
       std::mt19937 rng(300 + n);
       Settings s;
@@ -433,11 +443,10 @@ void check_inside_larger_input(int32_t n, TilePath path) {
 }
 
 TEST(TileRegion, OutputInsideALargerInputMatchesTheDirectConvolutionOfTheInput) {
-  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
     if (!tile_path_available(path)) continue;
     for (int32_t n : {kN, 16}) {
-      SCOPED_TRACE("n = " + std::to_string(n) +
-                   (path == TilePath::portable ? ", portable" : ", vector"));
+      SCOPED_TRACE("n = " + std::to_string(n) + ", " + path_name(path));
       check_inside_larger_input<PF_Pixel8>(n, path);
       check_inside_larger_input<PF_Pixel16>(n, path);
       check_inside_larger_input<PF_PixelFloat>(n, path);
@@ -626,11 +635,11 @@ void check_alpha_beside_highlights(bool opaque, TilePath path, bool colour_table
 }
 
 TEST(TileAlpha, SixteenBitHighlightsLeaveAlphaAndPremultipliedColourExact) {
-  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
     if (!tile_path_available(path)) continue;
     for (bool table : {true, false}) {
       for (bool opaque : {true, false}) {
-        SCOPED_TRACE(std::string(path == TilePath::portable ? "portable" : "avx2") +
+        SCOPED_TRACE(std::string(path_name(path)) +
                      (table ? ", colour table" : ", no table") +
                      (opaque ? ", opaque" : ", alpha varying"));
         check_alpha_beside_highlights(opaque, path, table);
@@ -844,9 +853,9 @@ TEST(TileWalk, ProgressOncePerTileInOrder) {
 // tiles down the 300 pixels both write. Four tiles are reported, and every pixel (the last
 // columns included, which only the first column of tiles writes) is the direct convolution's.
 TEST(TileWalk, TilesWritingNothingAreReportedAndTheImageIsStillWhole) {
-  for (TilePath path : {TilePath::portable, TilePath::avx2}) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
     if (!tile_path_available(path)) continue;
-    SCOPED_TRACE(path == TilePath::portable ? "portable" : "avx2");
+    SCOPED_TRACE(path_name(path));
     std::mt19937 rng(31);
     TestImage<PF_PixelFloat> in(236, 300, 236);
     randomise(in, rng);

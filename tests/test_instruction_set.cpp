@@ -52,6 +52,10 @@ TEST(InstructionSetLimit, UnsetTakesTheWidestThisProcessorHas) {
                          : fft_path_available(FftPath::avx2) ? FftPath::avx2
                                                              : FftPath::portable;
   EXPECT_EQ(fft_best_path(), widest);
+  const TilePath widest_loops = tile_path_available(TilePath::avx512) ? TilePath::avx512
+                                : tile_path_available(TilePath::avx2) ? TilePath::avx2
+                                                                      : TilePath::portable;
+  EXPECT_EQ(tile_best_path(), widest_loops);
 }
 
 // The limit is taken once: a change of the environment during the run moves nothing.

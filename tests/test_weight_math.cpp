@@ -106,6 +106,29 @@ TEST_F(WeightMath, LogWithinTwoUlpOfTheLibraryEverywhere) {
   EXPECT_LE(w.ulp, 2u) << "ln(" << w.at << ") = " << w.got << ", library " << w.want;
 }
 
+// The eight-lane formulas of the AVX-512 tile loops, to the same bound.
+class WeightMath512 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!weight_math_avx512_available()) GTEST_SKIP() << "no AVX-512 on this processor";
+  }
+};
+
+TEST_F(WeightMath512, LogWithinTwoUlpOfTheLibraryEverywhere) {
+  std::vector<double> x = log_samples();
+  // Both sides of the sixteen slot edges of m in [0.75, 1.5) and of 1.5 itself.
+  for (int slot = 0; slot <= 16; ++slot) {
+    const double edge = 0.75 + slot * 3.0 / 64.0;
+    for (double v : {edge, std::nextafter(edge, 0.0), std::nextafter(edge, 4.0)}) {
+      x.push_back(v);
+      x.push_back(std::ldexp(v, 600));
+      x.push_back(std::ldexp(v, -600));
+    }
+  }
+  const Worst w = worst_against(x, log_many_avx512, [](double v) { return std::log(v); });
+  EXPECT_LE(w.ulp, 2u) << "ln(" << w.at << ") = " << w.got << ", library " << w.want;
+}
+
 // The bases Weight 0.01 to 10 gives, and awkward ones in between.
 const double kBases[] = {1.0001,
                          1.005,
@@ -145,6 +168,13 @@ TEST_F(WeightMath, PowWithinTwoUlpOfTheLibraryOverThePipelinesExponents) {
         [&](double v) { return std::pow(m, v); });
     EXPECT_LE(w.ulp, 2u) << "pow(" << m << ", " << w.at << ") = " << w.got << ", library "
                          << w.want;
+    if (!weight_math_avx512_available()) continue;
+    const Worst w8 = worst_against(
+        y,
+        [&](const double* in, double* out, int32_t n) { weight_pow_many_avx512(base, in, out, n); },
+        [&](double v) { return std::pow(m, v); });
+    EXPECT_LE(w8.ulp, 2u) << "eight lanes: pow(" << m << ", " << w8.at << ") = " << w8.got
+                          << ", library " << w8.want;
   }
 }
 
