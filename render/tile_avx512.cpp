@@ -60,8 +60,7 @@ void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
     const __mmask8 second = e + 16 <= 2 * n ? 0xFF : 0x00;
     const __m512d v0 = _mm512_loadu_pd(row + e);  // b0 a0 b1 a1 b2 a2 b3 a3
     const __m512d v1 = _mm512_maskz_loadu_pd(second, row + e + 8);
-    const __m512d b = weight_pow8(_mm512_permutex2var_pd(v0, evens, v1), ln_hi, ln_lo,
-                                  weight.base);
+    const __m512d b = weight_pow8(_mm512_permutex2var_pd(v0, evens, v1), ln_hi, ln_lo, weight.base);
     const __m512d a = _mm512_permutex2var_pd(v0, odds, v1);
     _mm512_storeu_pd(row + e, _mm512_permutex2var_pd(b, low, a));
     _mm512_mask_storeu_pd(row + e + 8, second, _mm512_permutex2var_pd(b, high, a));
@@ -83,8 +82,8 @@ void log_in_place(double* x, int32_t count) {
 }  // namespace
 
 TileKernels tile_kernels_avx512() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_vector, write8_vector,
-          write16_vector,     write_float_vector};
+  return {load_tile8_blocked, load_tile16_blocked, load_float_vector,
+          write8_vector,      write16_vector,      write_float_vector};
 }
 
 #pragma GCC diagnostic pop
