@@ -26,11 +26,7 @@ namespace {
 // and alpha row). A pass of its own over rows still in the cache runs the exponentials
 // back to back, which overlaps them far better than one pow per channel amid the loading.
 void weight_rg_row(double* row, int32_t n, const WeightBase& weight) {
-  const __m256d ln_hi = _mm256_set1_pd(weight.ln_hi);
-  const __m256d ln_lo = _mm256_set1_pd(weight.ln_lo);
-  for (int32_t e = 0; e < 2 * n; e += 4) {
-    _mm256_storeu_pd(row + e, weight_pow(_mm256_loadu_pd(row + e), ln_hi, ln_lo, weight.base));
-  }
+  weight_pow_many_avx2(weight, row, row, 2 * n);
 }
 
 void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
@@ -47,9 +43,7 @@ void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
 }
 
 
-void log_in_place(double* x, int32_t count) {
-  for (int32_t k = 0; k < count; k += 4) _mm256_store_pd(x + k, log_vec(_mm256_load_pd(x + k)));
-}
+void log_in_place(double* x, int32_t count) { log_many_avx2(x, x, count); }
 
 #include "render/tile_loops_x86.inc"
 

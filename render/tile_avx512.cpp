@@ -32,19 +32,10 @@ namespace {
 
 // The weighting pow(M, y) in place over a plane row whose values are all exponents (the
 // red and green row), and over the even values of one whose odd values are alpha (the blue
-// and alpha row). n is a multiple of four, so a row ends in at most half a vector, which
-// goes through the same formulas padded.
+// and alpha row). n is a multiple of four, so a blue and alpha row ends in at most half a
+// block of sixteen values, which goes through the same formulas with the rest masked off.
 void weight_rg_row(double* row, int32_t n, const WeightBase& weight) {
-  const __m512d ln_hi = _mm512_set1_pd(weight.ln_hi);
-  const __m512d ln_lo = _mm512_set1_pd(weight.ln_lo);
-  int32_t e = 0;
-  for (; e + 8 <= 2 * n; e += 8) {
-    _mm512_storeu_pd(row + e, weight_pow8(_mm512_loadu_pd(row + e), ln_hi, ln_lo, weight.base));
-  }
-  if (e < 2 * n) {
-    const __m512d y = _mm512_maskz_loadu_pd(0x0F, row + e);
-    _mm512_mask_storeu_pd(row + e, 0x0F, weight_pow8(y, ln_hi, ln_lo, weight.base));
-  }
+  weight_pow_many_avx512(weight, row, row, 2 * n);
 }
 
 void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
@@ -67,15 +58,7 @@ void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
   }
 }
 
-// count is a multiple of four: a last half vector is padded with ones.
-void log_in_place(double* x, int32_t count) {
-  int32_t k = 0;
-  for (; k + 8 <= count; k += 8) _mm512_store_pd(x + k, log_vec8(_mm512_load_pd(x + k)));
-  if (k < count) {
-    const __m512d v = _mm512_mask_loadu_pd(_mm512_set1_pd(1.0), 0x0F, x + k);
-    _mm512_mask_storeu_pd(x + k, 0x0F, log_vec8(v));
-  }
-}
+void log_in_place(double* x, int32_t count) { log_many_avx512(x, x, count); }
 
 #include "render/tile_loops_x86.inc"
 
