@@ -133,6 +133,9 @@ struct Host {
   HandleStats handle_stats;
   uint64_t handle_serial = 0;
   uint64_t handle_size_limit = uint64_t{8} << 30;
+  // Large blocks of disposed handles, kept for the next handle of the same size (see
+  // handles.cpp): block address and size, oldest first.
+  std::vector<std::pair<void*, uint64_t>> spare_blocks;
 
   // Worlds alive, with their formats.
   std::unordered_map<const PF_EffectWorld*, PF_PixelFormat> worlds;

@@ -84,6 +84,39 @@ TEST_F(HostsimTest, HandlesAreCountedLockedAndSized) {
   EXPECT_EQ(hostsim::fault_count(), 0);
 }
 
+// Large blocks are kept for the next handle of their size (as a render takes the same planes
+// every frame): a handle made after one of its size was written and disposed still starts
+// zero-filled, whether or not it got the same memory, and only live handles are counted.
+TEST_F(HostsimTest, LargeHandlesStartZeroFilledAfterReuse) {
+  PF_UtilCallbacks* u = hostsim::utils();
+  const hostsim::HandleStats before = hostsim::handle_stats();
+  constexpr uint64_t kSizes[] = {uint64_t{3} << 20, uint64_t{5} << 20};
+  for (int round = 0; round < 3; ++round) {
+    PF_Handle made[2];
+    for (int i = 0; i < 2; ++i) {
+      made[i] = u->host_new_handle(kSizes[i]);
+      ASSERT_NE(made[i], nullptr);
+      auto* bytes = static_cast<uint8_t*>(*made[i]);
+      uint64_t nonzero = 0;
+      for (uint64_t k = 0; k < kSizes[i]; ++k) nonzero += bytes[k] != 0;
+      EXPECT_EQ(nonzero, 0u) << "round " << round << ", handle " << i;
+      EXPECT_EQ(u->host_get_handle_size(made[i]), kSizes[i]);
+      std::memset(bytes, 0xA5, kSizes[i]);
+    }
+    EXPECT_EQ(hostsim::handle_stats().live_bytes, before.live_bytes + kSizes[0] + kSizes[1]);
+    for (PF_Handle h : made) u->host_dispose_handle(h);
+    EXPECT_EQ(hostsim::handle_stats().live_bytes, before.live_bytes);
+  }
+  // A size nothing kept fits is served too, zero-filled.
+  PF_Handle other = u->host_new_handle(uint64_t{4} << 20);
+  ASSERT_NE(other, nullptr);
+  const auto* bytes = static_cast<const uint8_t*>(*other);
+  EXPECT_EQ(bytes[0], 0);
+  EXPECT_EQ(bytes[(uint64_t{4} << 20) - 1], 0);
+  u->host_dispose_handle(other);
+  EXPECT_EQ(hostsim::fault_count(), 0);
+}
+
 TEST_F(HostsimTest, HandleMisuseIsLoggedAsFaultNotCrash) {
   PF_UtilCallbacks* u = hostsim::utils();
   PF_Handle h = u->host_new_handle(16);
