@@ -932,8 +932,8 @@ TEST_F(HostsimTest, PremiereModeServesNoAegpSuiteAndSendsTheClassicFrameCommands
     const hostsim::FrameResult r = fx.render_frame(hostsim::frame_request(in, out));
     EXPECT_EQ(r.err, PF_Err_NONE);
     if (premiere) {
-      EXPECT_EQ(seen, (std::vector<PF_Cmd>{PF_Cmd_FRAME_SETUP, PF_Cmd_RENDER,
-                                           PF_Cmd_FRAME_SETDOWN}));
+      EXPECT_EQ(seen,
+                (std::vector<PF_Cmd>{PF_Cmd_FRAME_SETUP, PF_Cmd_RENDER, PF_Cmd_FRAME_SETDOWN}));
       EXPECT_EQ(last_output, out.effect_world());
     } else {
       EXPECT_EQ(seen, (std::vector<PF_Cmd>{PF_Cmd_SMART_PRE_RENDER, PF_Cmd_SMART_RENDER}));
