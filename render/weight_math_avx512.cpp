@@ -29,72 +29,29 @@ namespace {
 #include "render/weight_math_avx512.inc"
 }  // namespace
 
-// The array routines run the table path over every whole vector without a branch, two
-// vectors a step so that their long dependency chains overlap, noting whether any lane
-// needs the library, and only then fix such lanes in a second pass: a test per vector
-// inside the loop costs more than the rare lanes it serves.
 void weight_pow_many_avx512(const WeightBase& base, const double* y, double* out, int32_t count) {
   const __m512d ln_hi = _mm512_set1_pd(base.ln_hi);
   const __m512d ln_lo = _mm512_set1_pd(base.ln_lo);
-  const int32_t whole = count / 8 * 8;
-  __mmask8 all_covered = 0xFF;
   int32_t k = 0;
-  for (; k + 16 <= whole; k += 16) {
-    __mmask8 covered_a, covered_b;
-    const __m512d a = weight_pow8_table(_mm512_loadu_pd(y + k), ln_hi, ln_lo, covered_a);
-    const __m512d b = weight_pow8_table(_mm512_loadu_pd(y + k + 8), ln_hi, ln_lo, covered_b);
-    _mm512_storeu_pd(out + k, a);
-    _mm512_storeu_pd(out + k + 8, b);
-    all_covered &= covered_a & covered_b;
+  for (; k + 8 <= count; k += 8) {
+    _mm512_storeu_pd(out + k, weight_pow8(_mm512_loadu_pd(y + k), ln_hi, ln_lo, base.base));
   }
-  for (; k < whole; k += 8) {
-    __mmask8 covered;
-    _mm512_storeu_pd(out + k, weight_pow8_table(_mm512_loadu_pd(y + k), ln_hi, ln_lo, covered));
-    all_covered &= covered;
-  }
-  for (k = 0; all_covered != 0xFF && k < whole; k += 8) {
-    __mmask8 covered;
-    const __m512d v = _mm512_loadu_pd(y + k);
-    const __m512d result = weight_pow8_table(v, ln_hi, ln_lo, covered);
-    if (covered != 0xFF)
-      _mm512_storeu_pd(out + k, pow_library_lanes(v, result, covered, base.base));
-  }
-  if (whole < count) {
+  if (k < count) {
     alignas(64) double in[8] = {}, res[8];
-    for (int32_t t = whole; t < count; ++t) in[t - whole] = y[t];
+    for (int32_t t = k; t < count; ++t) in[t - k] = y[t];
     _mm512_store_pd(res, weight_pow8(_mm512_load_pd(in), ln_hi, ln_lo, base.base));
-    for (int32_t t = whole; t < count; ++t) out[t] = res[t - whole];
+    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
   }
 }
 
 void log_many_avx512(const double* x, double* out, int32_t count) {
-  const int32_t whole = count / 8 * 8;
-  __mmask8 all_normal = 0xFF;
   int32_t k = 0;
-  for (; k + 16 <= whole; k += 16) {
-    __mmask8 normal_a, normal_b;
-    const __m512d a = log_vec8_table(_mm512_loadu_pd(x + k), normal_a);
-    const __m512d b = log_vec8_table(_mm512_loadu_pd(x + k + 8), normal_b);
-    _mm512_storeu_pd(out + k, a);
-    _mm512_storeu_pd(out + k + 8, b);
-    all_normal &= normal_a & normal_b;
-  }
-  for (; k < whole; k += 8) {
-    __mmask8 normal;
-    _mm512_storeu_pd(out + k, log_vec8_table(_mm512_loadu_pd(x + k), normal));
-    all_normal &= normal;
-  }
-  for (k = 0; all_normal != 0xFF && k < whole; k += 8) {
-    __mmask8 normal;
-    const __m512d v = _mm512_loadu_pd(x + k);
-    const __m512d result = log_vec8_table(v, normal);
-    if (normal != 0xFF) _mm512_storeu_pd(out + k, log_library_lanes(v, result, normal));
-  }
-  if (whole < count) {
+  for (; k + 8 <= count; k += 8) _mm512_storeu_pd(out + k, log_vec8(_mm512_loadu_pd(x + k)));
+  if (k < count) {
     alignas(64) double in[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0}, res[8];
-    for (int32_t t = whole; t < count; ++t) in[t - whole] = x[t];
+    for (int32_t t = k; t < count; ++t) in[t - k] = x[t];
     _mm512_store_pd(res, log_vec8(_mm512_load_pd(in)));
-    for (int32_t t = whole; t < count; ++t) out[t] = res[t - whole];
+    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
   }
 }
 
