@@ -42,16 +42,16 @@ void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
   }
 }
 
-
 void log_in_place(double* x, int32_t count) { log_many_avx2(x, x, count); }
+void log_rough(const double* x, double* out, int32_t count) { log_rough_many_avx2(x, out, count); }
 
 #include "render/tile_loops_x86.inc"
 
 }  // namespace
 
 TileKernels tile_kernels_avx2() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_vector, write8_vector,
-          write16_vector,     write_float_vector};
+  return {load_tile8_blocked, load_tile16_blocked, load_float_vector,
+          write8_vector,      write16_vector,      write_float_vector};
 }
 
 #if defined(__clang__)

@@ -59,6 +59,9 @@ void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
 }
 
 void log_in_place(double* x, int32_t count) { log_many_avx512(x, x, count); }
+void log_rough(const double* x, double* out, int32_t count) {
+  log_rough_many_avx512(x, out, count);
+}
 
 #include "render/tile_loops_x86.inc"
 

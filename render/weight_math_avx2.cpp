@@ -46,6 +46,17 @@ void log_many_avx2(const double* x, double* out, int32_t count) {
   }
 }
 
+void log_rough_many_avx2(const double* x, double* out, int32_t count) {
+  int32_t k = 0;
+  for (; k + 4 <= count; k += 4) _mm256_storeu_pd(out + k, log_vec_rough(_mm256_loadu_pd(x + k)));
+  if (k < count) {
+    alignas(32) double in[4] = {1.0, 1.0, 1.0, 1.0}, res[4];
+    for (int32_t t = k; t < count; ++t) in[t - k] = x[t];
+    _mm256_store_pd(res, log_vec_rough(_mm256_load_pd(in)));
+    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
+  }
+}
+
 #if defined(__clang__)
 #pragma clang attribute pop
 #else
@@ -59,6 +70,9 @@ void weight_pow_many_avx2(const WeightBase& base, const double* y, double* out, 
 }
 void log_many_avx2(const double* x, double* out, int32_t count) {
   for (int32_t k = 0; k < count; ++k) out[k] = std::log(x[k]);
+}
+void log_rough_many_avx2(const double* x, double* out, int32_t count) {
+  log_many_avx2(x, out, count);
 }
 
 #endif

@@ -55,6 +55,19 @@ void log_many_avx512(const double* x, double* out, int32_t count) {
   }
 }
 
+void log_rough_many_avx512(const double* x, double* out, int32_t count) {
+  int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    _mm512_storeu_pd(out + k, log_vec8_rough(_mm512_loadu_pd(x + k)));
+  }
+  if (k < count) {
+    alignas(64) double in[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0}, res[8];
+    for (int32_t t = k; t < count; ++t) in[t - k] = x[t];
+    _mm512_store_pd(res, log_vec8_rough(_mm512_load_pd(in)));
+    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
+  }
+}
+
 bool weight_math_avx512_available() {
   return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
          weight_math_avx2_available();
@@ -73,6 +86,9 @@ void weight_pow_many_avx512(const WeightBase& base, const double* y, double* out
   weight_pow_many_avx2(base, y, out, count);
 }
 void log_many_avx512(const double* x, double* out, int32_t count) { log_many_avx2(x, out, count); }
+void log_rough_many_avx512(const double* x, double* out, int32_t count) {
+  log_rough_many_avx2(x, out, count);
+}
 bool weight_math_avx512_available() { return false; }
 
 #endif

@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <tuple>
@@ -347,8 +348,7 @@ std::string direct_case_name(const ::testing::TestParamInfo<DirectCase>& info) {
   const char* names[] = {"u8", "u16", "f32"};
   return std::string(names[format]) + "_" + std::to_string(g.width) + "x" +
          std::to_string(g.height) + (outside == kOutsideMirror ? "_mirror" : "_edge") +
-         (weighted ? "_weighted" : "_plain") + (boosted ? "_boosted" : "") +
-         path_name(path);
+         (weighted ? "_weighted" : "_plain") + (boosted ? "_boosted" : "") + path_name(path);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -358,6 +358,51 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Bool(), ::testing::Bool(),
                        ::testing::Values(TilePath::portable, TilePath::avx2, TilePath::avx512)),
     direct_case_name);
+
+// The integer formats' weighted write-back rounds ln(x) / ln M on every path as the library's
+// logarithm (the portable loops' own) rounds it: the vector loops take a faster logarithm
+// and leave values near a rounding boundary to the full one, so the pixels must come out
+// identical, at the smallest Weight (where 1 / ln M magnifies a logarithm's error most), at a
+// middle one and at the largest.
+template <typename Pixel>
+void expect_paths_round_alike(double weight_base, uint32_t seed) {
+  std::mt19937 rng(seed);
+  TestImage<Pixel> in(270, 250, 273);
+  randomise(in, rng);
+  // Opaque, so that the blurred values stay inside the output range even where 1 / ln M is
+  // largest (under partial alpha the quotient leaves it and every pixel saturates).
+  for (Pixel& px : in.pixels) px.alpha = std::is_same_v<Pixel, PF_Pixel8> ? 255 : 32768;
+  const std::vector<Tap> taps = random_taps(9, rng);
+  Settings s;
+  s.weight_base = weight_base;
+  s.path = TilePath::portable;
+  TestImage<Pixel> reference(270, 250, 270);
+  ProgressLog log;
+  int32_t count = 0;
+  ASSERT_EQ(run_tiles(in, reference, s, taps, 9, log, count), PF_Err_NONE);
+  for (TilePath path : {TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    s.path = path;
+    TestImage<Pixel> out(270, 250, 270);
+    ASSERT_EQ(run_tiles(in, out, s, taps, 9, log, count), PF_Err_NONE);
+    int64_t differing = 0;
+    for (size_t k = 0; k < out.pixels.size(); ++k) {
+      differing += std::memcmp(&out.pixels[k], &reference.pixels[k], sizeof(Pixel)) != 0;
+    }
+    EXPECT_EQ(differing, 0) << "M " << weight_base << path_name(path);
+    // The comparison means something only if the pixels are not all at the ends.
+    int64_t inside = 0;
+    for (const Pixel& px : out.pixels) inside += px.green > 0 && px.green < px.alpha;
+    EXPECT_GT(inside, static_cast<int64_t>(out.pixels.size() / 2)) << "M " << weight_base;
+  }
+}
+
+TEST(TileValues, IntegerFormatsRoundTheWeightingAlikeOnEveryPath) {
+  for (double m : {1.0001, 1.05, 1.1}) {
+    expect_paths_round_alike<PF_Pixel8>(m, 11);
+    expect_paths_round_alike<PF_Pixel16>(m, 12);
+  }
+}
 
 // Tiles far smaller than the driver's, down to two pixels: the vector loops take four plane
 // rows at a time, and many tiles with short inner squares meet the image's edges everywhere.
@@ -404,8 +449,8 @@ void check_inside_larger_input(int32_t n, TilePath path) {
     int32_t left, top, right, bottom;
   };
   const int32_t p = n == kN ? 6 : n / 4;
-  const Margins cases[] = {{p, p, p, p}, {13, 2, 0, 9}, {0, p, 3 * p, 0}, {1, 0, 0, 1},
-                           {40, 30, 0, 0}};
+  const Margins cases[] = {
+      {p, p, p, p}, {13, 2, 0, 9}, {0, p, 3 * p, 0}, {1, 0, 0, 1}, {40, 30, 0, 0}};
   for (const int32_t outside : {kOutsideMirror, kOutsideEdge}) {
     for (const Margins& m : cases) {
       SCOPED_TRACE("margins " + std::to_string(m.left) + " " + std::to_string(m.top) + " " +
@@ -414,8 +459,7 @@ void check_inside_larger_input(int32_t n, TilePath path) {
       std::mt19937 rng(700 + 13 * m.left + 5 * m.bottom + outside + n);
       TestImage<Pixel> in(61, 47, 64);
       randomise(in, rng);
-      TestImage<Pixel> out(61 - m.left - m.right, 47 - m.top - m.bottom, 61,
-                           sentinel<Pixel>());
+      TestImage<Pixel> out(61 - m.left - m.right, 47 - m.top - m.bottom, 61, sentinel<Pixel>());
       Settings s;
       s.outside = outside;
       s.weight_base = 1.03;
@@ -436,7 +480,8 @@ void check_inside_larger_input(int32_t n, TilePath path) {
       expect_padding_untouched(out);
       // The walk covers the output, not the input.
       const int32_t step = n - 2 * p;
-      const int32_t tiles = ((out.width + p + step - 1) / step) * ((out.height + p + step - 1) / step);
+      const int32_t tiles =
+          ((out.width + p + step - 1) / step) * ((out.height + p + step - 1) / step);
       EXPECT_EQ(count, tiles);
     }
   }
@@ -574,7 +619,7 @@ TEST(TileValues, OpaqueConstantColourIsUnchanged) {
 TEST(TileAlpha, ScaleIsThePowerOfTwoNearestTheRatio) {
   // 1.1^384 / 256: log2 = 384 x 0.1375035 - 8 = 44.80, so 2^45.
   EXPECT_EQ(alpha_scale_for(std::pow(1.1, 384.0), 256.0), std::ldexp(1.0, 45));
-  EXPECT_EQ(alpha_scale_for(3.0 * 255.0, 255.0), 4.0);  // log2 3 = 1.58
+  EXPECT_EQ(alpha_scale_for(3.0 * 255.0, 255.0), 4.0);   // log2 3 = 1.58
   EXPECT_EQ(alpha_scale_for(1.41 * 255.0, 255.0), 1.0);  // just below sqrt 2
   EXPECT_EQ(alpha_scale_for(1.42 * 255.0, 255.0), 2.0);  // just above
   EXPECT_EQ(alpha_scale_for(255.0, 255.0), 1.0);
@@ -639,8 +684,7 @@ TEST(TileAlpha, SixteenBitHighlightsLeaveAlphaAndPremultipliedColourExact) {
     if (!tile_path_available(path)) continue;
     for (bool table : {true, false}) {
       for (bool opaque : {true, false}) {
-        SCOPED_TRACE(std::string(path_name(path)) +
-                     (table ? ", colour table" : ", no table") +
+        SCOPED_TRACE(std::string(path_name(path)) + (table ? ", colour table" : ", no table") +
                      (opaque ? ", opaque" : ", alpha varying"));
         check_alpha_beside_highlights(opaque, path, table);
       }

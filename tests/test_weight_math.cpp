@@ -134,6 +134,38 @@ TEST_F(WeightMath512, LogWithinTwoUlpOfTheLibraryEverywhere) {
   EXPECT_LE(w.ulp, 2u) << "ln(" << w.at << ") = " << w.got << ", library " << w.want;
 }
 
+// The rough logarithm of the integer write-backs: within 2^-40 of the library's (absolutely)
+// wherever the full one would not ask the library, and not a number wherever it would (the
+// write-back then takes the full one), on both vector widths.
+TEST_F(WeightMath, RoughLogWithinTwoToTheMinusFortyOrNotANumber) {
+  const std::vector<double> x = log_samples();
+  using Routine = void (*)(const double*, double*, int32_t);
+  for (Routine routine : {log_rough_many_avx2, log_rough_many_avx512}) {
+    if (routine == log_rough_many_avx512 && !weight_math_avx512_available()) continue;
+    std::vector<double> got(x.size());
+    for (size_t start = 0; start < x.size(); start += 1021) {
+      const size_t count = std::min<size_t>(1021, x.size() - start);
+      routine(x.data() + start, got.data() + start, static_cast<int32_t>(count));
+    }
+    double worst = 0.0;
+    double at = 0.0;
+    for (size_t k = 0; k < x.size(); ++k) {
+      if (x[k] >= DBL_MIN && x[k] <= DBL_MAX) {
+        const double error = std::fabs(got[k] - std::log(x[k]));
+        if (!(error <= worst)) {
+          worst = error;
+          at = x[k];
+        }
+      } else {
+        EXPECT_TRUE(std::isnan(got[k])) << "ln(" << x[k] << ") = " << got[k];
+      }
+    }
+    EXPECT_LE(worst, 0x1p-40) << "at " << at
+                              << (routine == log_rough_many_avx2 ? " (four lanes)"
+                                                                 : " (eight lanes)");
+  }
+}
+
 // The bases Weight 0.01 to 10 gives, and awkward ones in between.
 const double kBases[] = {1.0001,
                          1.005,
