@@ -18,43 +18,35 @@
 
 namespace {
 #include "render/weight_math_avx2.inc"
+
+// out[k] = f(in[k]) over count values, 4 at a time; a short tail is padded with `pad` (a
+// value every routine takes on its vector path) and only its own results are stored.
+template <typename F>
+WEIGHT_INLINE void over_array(const double* in, double* out, int32_t count, double pad, F f) {
+  int32_t k = 0;
+  for (; k + 4 <= count; k += 4) _mm256_storeu_pd(out + k, f(_mm256_loadu_pd(in + k)));
+  if (k < count) {
+    alignas(32) double tail[4], res[4];
+    for (int32_t t = 0; t < 4; ++t) tail[t] = k + t < count ? in[k + t] : pad;
+    _mm256_store_pd(res, f(_mm256_load_pd(tail)));
+    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
+  }
+}
+
 }  // namespace
 
 void weight_pow_many_avx2(const WeightBase& base, const double* y, double* out, int32_t count) {
   const __m256d ln_hi = _mm256_set1_pd(base.ln_hi);
   const __m256d ln_lo = _mm256_set1_pd(base.ln_lo);
-  int32_t k = 0;
-  for (; k + 4 <= count; k += 4) {
-    _mm256_storeu_pd(out + k, weight_pow(_mm256_loadu_pd(y + k), ln_hi, ln_lo, base.base));
-  }
-  if (k < count) {
-    alignas(32) double in[4] = {0.0, 0.0, 0.0, 0.0}, res[4];
-    for (int32_t t = k; t < count; ++t) in[t - k] = y[t];
-    _mm256_store_pd(res, weight_pow(_mm256_load_pd(in), ln_hi, ln_lo, base.base));
-    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
-  }
+  over_array(y, out, count, 0.0, [&](__m256d v) { return weight_pow(v, ln_hi, ln_lo, base.base); });
 }
 
 void log_many_avx2(const double* x, double* out, int32_t count) {
-  int32_t k = 0;
-  for (; k + 4 <= count; k += 4) _mm256_storeu_pd(out + k, log_vec(_mm256_loadu_pd(x + k)));
-  if (k < count) {
-    alignas(32) double in[4] = {1.0, 1.0, 1.0, 1.0}, res[4];
-    for (int32_t t = k; t < count; ++t) in[t - k] = x[t];
-    _mm256_store_pd(res, log_vec(_mm256_load_pd(in)));
-    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
-  }
+  over_array(x, out, count, 1.0, [&](__m256d v) { return log_vec(v); });
 }
 
 void log_rough_many_avx2(const double* x, double* out, int32_t count) {
-  int32_t k = 0;
-  for (; k + 4 <= count; k += 4) _mm256_storeu_pd(out + k, log_vec_rough(_mm256_loadu_pd(x + k)));
-  if (k < count) {
-    alignas(32) double in[4] = {1.0, 1.0, 1.0, 1.0}, res[4];
-    for (int32_t t = k; t < count; ++t) in[t - k] = x[t];
-    _mm256_store_pd(res, log_vec_rough(_mm256_load_pd(in)));
-    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
-  }
+  over_array(x, out, count, 1.0, [&](__m256d v) { return log_vec_rough(v); });
 }
 
 #if defined(__clang__)

@@ -27,45 +27,36 @@
 
 namespace {
 #include "render/weight_math_avx512.inc"
+
+// out[k] = f(in[k]) over count values, 8 at a time; a short tail is padded with `pad` (a
+// value every routine takes on its vector path) and only its own results are stored.
+template <typename F>
+WEIGHT_INLINE void over_array(const double* in, double* out, int32_t count, double pad, F f) {
+  int32_t k = 0;
+  for (; k + 8 <= count; k += 8) _mm512_storeu_pd(out + k, f(_mm512_loadu_pd(in + k)));
+  if (k < count) {
+    alignas(64) double tail[8], res[8];
+    for (int32_t t = 0; t < 8; ++t) tail[t] = k + t < count ? in[k + t] : pad;
+    _mm512_store_pd(res, f(_mm512_load_pd(tail)));
+    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
+  }
+}
+
 }  // namespace
 
 void weight_pow_many_avx512(const WeightBase& base, const double* y, double* out, int32_t count) {
   const __m512d ln_hi = _mm512_set1_pd(base.ln_hi);
   const __m512d ln_lo = _mm512_set1_pd(base.ln_lo);
-  int32_t k = 0;
-  for (; k + 8 <= count; k += 8) {
-    _mm512_storeu_pd(out + k, weight_pow8(_mm512_loadu_pd(y + k), ln_hi, ln_lo, base.base));
-  }
-  if (k < count) {
-    alignas(64) double in[8] = {}, res[8];
-    for (int32_t t = k; t < count; ++t) in[t - k] = y[t];
-    _mm512_store_pd(res, weight_pow8(_mm512_load_pd(in), ln_hi, ln_lo, base.base));
-    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
-  }
+  over_array(y, out, count, 0.0,
+             [&](__m512d v) { return weight_pow8(v, ln_hi, ln_lo, base.base); });
 }
 
 void log_many_avx512(const double* x, double* out, int32_t count) {
-  int32_t k = 0;
-  for (; k + 8 <= count; k += 8) _mm512_storeu_pd(out + k, log_vec8(_mm512_loadu_pd(x + k)));
-  if (k < count) {
-    alignas(64) double in[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0}, res[8];
-    for (int32_t t = k; t < count; ++t) in[t - k] = x[t];
-    _mm512_store_pd(res, log_vec8(_mm512_load_pd(in)));
-    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
-  }
+  over_array(x, out, count, 1.0, [&](__m512d v) { return log_vec8(v); });
 }
 
 void log_rough_many_avx512(const double* x, double* out, int32_t count) {
-  int32_t k = 0;
-  for (; k + 8 <= count; k += 8) {
-    _mm512_storeu_pd(out + k, log_vec8_rough(_mm512_loadu_pd(x + k)));
-  }
-  if (k < count) {
-    alignas(64) double in[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0}, res[8];
-    for (int32_t t = k; t < count; ++t) in[t - k] = x[t];
-    _mm512_store_pd(res, log_vec8_rough(_mm512_load_pd(in)));
-    for (int32_t t = k; t < count; ++t) out[t] = res[t - k];
-  }
+  over_array(x, out, count, 1.0, [&](__m512d v) { return log_vec8_rough(v); });
 }
 
 bool weight_math_avx512_available() {
