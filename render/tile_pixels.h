@@ -51,6 +51,8 @@ struct TilePixelTraits<PF_Pixel8> {
   static PF_Pixel8 store(double r, double g, double b, double a, const TileLoadRule&) {
     return {store_channel(a), store_channel(r), store_channel(g), store_channel(b)};
   }
+  // The weighting is undone as log_scale x ln(value): the plane values are pow(M, v).
+  static double log_scale(const TileLoadRule& rule) { return rule.inverse_log_weight; }
 };
 
 // 16-bit: working scale is the channel value / 128 (0..256); alpha full scale 256.
@@ -75,6 +77,7 @@ struct TilePixelTraits<PF_Pixel16> {
   static PF_Pixel16 store(double r, double g, double b, double a, const TileLoadRule&) {
     return {store_channel(a), store_channel(r), store_channel(g), store_channel(b)};
   }
+  static double log_scale(const TileLoadRule& rule) { return rule.inverse_log_weight; }
 };
 
 // 32-bit float: working scale equals the channel scale; alpha full scale 1. Colour is not
@@ -107,8 +110,9 @@ struct TilePixelTraits<PF_PixelFloat> {
     return {colour(finite(px.red), t, rule), colour(finite(px.green), t, rule),
             colour(finite(px.blue), t, rule), a};
   }
-  static float store_colour(double v, const TileLoadRule& rule) {
-    if (rule.weighted) v /= 255.0;
+  // The plane values are pow(M, 255 v): one product takes the logarithm back to v.
+  static double log_scale(const TileLoadRule& rule) { return rule.inverse_log_weight / 255.0; }
+  static float store_colour(double v) {
     if (!(v > 0.0)) return 0.0f;
     // Boosted colours near the top of the float range stay the largest float, not infinity.
     if (v > FLT_MAX) return FLT_MAX;
@@ -119,7 +123,7 @@ struct TilePixelTraits<PF_PixelFloat> {
     if (v > 1.0) return 1.0f;
     return static_cast<float>(v);
   }
-  static PF_PixelFloat store(double r, double g, double b, double a, const TileLoadRule& rule) {
-    return {store_alpha(a), store_colour(r, rule), store_colour(g, rule), store_colour(b, rule)};
+  static PF_PixelFloat store(double r, double g, double b, double a, const TileLoadRule&) {
+    return {store_alpha(a), store_colour(r), store_colour(g), store_colour(b)};
   }
 };

@@ -78,6 +78,7 @@ void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
   const double floor = kAlphaFloor * plan.alpha_scale;
   const double full = Traits::kAlphaFullScale * plan.alpha_scale;
   const double kernel_sum = plan.kernel_sum * plan.alpha_scale;
+  const double log_scale = Traits::log_scale(rule);
   for (int32_t i0 = across.begin; i0 < across.end; i0 += kBlock) {
     const int32_t count = across.end - i0 < kBlock ? across.end - i0 : kBlock;
     for (int32_t j = down.begin; j < down.end; ++j) {
@@ -92,14 +93,15 @@ void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
           out[k] = Pixel{};
           continue;
         }
-        const double f = a / full;
-        double r = rg[0] / f;
-        double g = rg[1] / f;
-        double b = ba[0] / f;
+        // Colour over f = a / full, as colour x (full / a): one division a pixel.
+        const double q = full / a;
+        double r = rg[0] * q;
+        double g = rg[1] * q;
+        double b = ba[0] * q;
         if (rule.weighted) {
-          r = rule.inverse_log_weight * std::log(r);
-          g = rule.inverse_log_weight * std::log(g);
-          b = rule.inverse_log_weight * std::log(b);
+          r = log_scale * std::log(r);
+          g = log_scale * std::log(g);
+          b = log_scale * std::log(b);
         }
         out[k] = Traits::store(r, g, b, a / kernel_sum, rule);
       }

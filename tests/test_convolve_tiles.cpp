@@ -18,6 +18,7 @@
 #include "render/convolve_tiles.h"
 #include "render/render_record.h"
 #include "render/tile_kernels.h"
+#include "render/weight_math.h"
 #include "tests/render_test_support.h"
 
 namespace {
@@ -359,19 +360,24 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(TilePath::portable, TilePath::avx2, TilePath::avx512)),
     direct_case_name);
 
-// The integer formats' weighted write-back rounds ln(x) / ln M on every path as the library's
-// logarithm (the portable loops' own) rounds it: the vector loops take a faster logarithm
-// and leave values near a rounding boundary to the full one, so the pixels must come out
-// identical, at the smallest Weight (where 1 / ln M magnifies a logarithm's error most), at a
-// middle one and at the largest.
+// The weighted write-back stores ln(x) / ln M (over 255 in float) on every path as the
+// library's logarithm (the portable loops' own) gives it: the vector loops take a faster
+// logarithm and leave values near a rounding boundary (of an integer, or of a float) to the
+// full one, so the pixels must come out identical, at the smallest Weight (where 1 / ln M
+// magnifies a logarithm's error most), at a middle one and at the largest.
 template <typename Pixel>
 void expect_paths_round_alike(double weight_base, uint32_t seed) {
+  constexpr bool kFloat = std::is_same_v<Pixel, PF_PixelFloat>;
   std::mt19937 rng(seed);
   TestImage<Pixel> in(270, 250, 273);
   randomise(in, rng);
   // Opaque, so that the blurred values stay inside the output range even where 1 / ln M is
-  // largest (under partial alpha the quotient leaves it and every pixel saturates).
-  for (Pixel& px : in.pixels) px.alpha = std::is_same_v<Pixel, PF_Pixel8> ? 255 : 32768;
+  // largest (under partial alpha the quotient leaves it and every pixel saturates). Float
+  // colour has no upper limit: there transparent and partly covered pixels stay, and with
+  // them output pixels with nothing to normalise by.
+  if constexpr (!kFloat) {
+    for (Pixel& px : in.pixels) px.alpha = std::is_same_v<Pixel, PF_Pixel8> ? 255 : 32768;
+  }
   const std::vector<Tap> taps = random_taps(9, rng);
   Settings s;
   s.weight_base = weight_base;
@@ -392,7 +398,7 @@ void expect_paths_round_alike(double weight_base, uint32_t seed) {
     EXPECT_EQ(differing, 0) << "M " << weight_base << path_name(path);
     // The comparison means something only if the pixels are not all at the ends.
     int64_t inside = 0;
-    for (const Pixel& px : out.pixels) inside += px.green > 0 && px.green < px.alpha;
+    for (const Pixel& px : out.pixels) inside += px.green > 0 && (kFloat || px.green < px.alpha);
     EXPECT_GT(inside, static_cast<int64_t>(out.pixels.size() / 2)) << "M " << weight_base;
   }
 }
@@ -401,6 +407,105 @@ TEST(TileValues, IntegerFormatsRoundTheWeightingAlikeOnEveryPath) {
   for (double m : {1.0001, 1.05, 1.1}) {
     expect_paths_round_alike<PF_Pixel8>(m, 11);
     expect_paths_round_alike<PF_Pixel16>(m, 12);
+  }
+}
+
+TEST(TileValues, FloatStoresTheWeightingAlikeOnEveryPath) {
+  for (double m : {1.0001, 1.05, 1.1}) expect_paths_round_alike<PF_PixelFloat>(m, 13);
+}
+
+// The float write-back on its own, fed plane values chosen to be hard for it: values whose
+// single-precision result lies a hair from a rounding boundary (x = exp(b / s) for a point b
+// halfway between two floats, s = 1 / (255 ln M) the scale of the logarithm), values at
+// the edges of the logarithm's table slots, large and tiny ones, and ones the vector
+// logarithm leaves to the library (0, negative, subnormal, infinite, not a number), with
+// some lanes empty. Every stored colour must be the single-precision value of
+// s x ln(x) taken with the path's full logarithm (alpha is the full scale, so x is the
+// plane value itself).
+void expect_float_write_back_as_full_log(TilePath path, double weight_base, uint32_t seed) {
+  constexpr int32_t n = 32;
+  TilePlan plan{};
+  plan.n = n;
+  plan.width = plan.height = n;
+  plan.input_width = plan.input_height = n;
+  plan.input_stride = plan.output_stride = n;
+  plan.rule.weight_base = weight_base;
+  plan.rule.weighted = true;
+  plan.rule.inverse_log_weight = 1.0 / std::log(weight_base);
+  plan.kernel_sum = 1.0;
+  plan.alpha_scale = 1.0;
+  const double s = plan.rule.inverse_log_weight / 255.0;
+
+  std::mt19937 rng(seed);
+  // Outputs up to twice the float cap's (larger ones need plane values beyond the double range).
+  std::uniform_real_distribution<double> target(-3.0, std::log10(0.2578125 * 255.0 * s)),
+      unit(0.0, 1.0);
+  std::uniform_int_distribution<int> kind(0, 9), binade(-20, 40);
+  auto value = [&]() -> double {
+    switch (kind(rng)) {
+      case 0: {  // a slot edge of the table (slots of 1/128 of a binade), either side
+        const double edge = std::ldexp(1.0 + std::floor(unit(rng) * 128.0) / 128.0, binade(rng));
+        return unit(rng) < 0.5 ? std::nextafter(edge, 0.0) : edge;
+      }
+      case 1: {  // one of the values the vector logarithm does not take itself
+        const double odd[] = {0.0, -1.5, 1e-310, HUGE_VAL, std::nan(""), 1.0, 1e300};
+        return odd[static_cast<size_t>(unit(rng) * 7.0) % 7];
+      }
+      case 2:
+        return std::exp(unit(rng) * 60.0 - 20.0);
+      default: {  // halfway between two floats, once the logarithm is scaled
+        const auto f = static_cast<float>(std::pow(10.0, target(rng)));
+        const double halfway = (static_cast<double>(f) + std::nextafter(f, HUGE_VALF)) / 2.0;
+        return static_cast<double>(std::exp(static_cast<long double>(halfway) / s));
+      }
+    }
+  };
+  TestPlanes planes(n);
+  for (int32_t r = 0; r < n; ++r) {
+    for (int32_t e = 0; e < n; ++e) {
+      planes.rg_rows[r][2 * e] = value();
+      planes.rg_rows[r][2 * e + 1] = value();
+      planes.ba_rows[r][2 * e] = value();
+      planes.ba_rows[r][2 * e + 1] = kind(rng) == 0 ? 0.0 : 1.0;  // empty, or alpha at full scale
+    }
+  }
+  TestImage<PF_PixelFloat> out(n, n, n);
+  tile_kernels(path).write_float(out.pixels.data(), plan, 0, 0, planes.planes());
+
+  void (*full_log)(const double*, double*, int32_t) =
+      path == TilePath::avx512 ? log_many_avx512 : log_many_avx2;
+  auto expected = [&](double x) {
+    double l = 0.0;
+    full_log(&x, &l, 1);
+    const double v = s * l;
+    return v > 0.0 ? static_cast<float>(std::min(v, static_cast<double>(FLT_MAX))) : 0.0f;
+  };
+  int64_t differing = 0, positive = 0;
+  for (int32_t y = 0; y < n; ++y) {
+    for (int32_t x = 0; x < n; ++x) {
+      // Pixel (x, y) is plane element [x + n/2][y + n/2] (mod n): the quadrant swap.
+      const double* rg = planes.rg_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
+      const double* ba = planes.ba_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
+      const PF_PixelFloat& px = out.at(x, y);
+      const bool empty = ba[1] == 0.0;
+      const float want[3] = {empty ? 0.0f : expected(rg[0]), empty ? 0.0f : expected(rg[1]),
+                             empty ? 0.0f : expected(ba[0])};
+      const float got[3] = {px.red, px.green, px.blue};
+      for (int c = 0; c < 3; ++c) {
+        differing += std::memcmp(&want[c], &got[c], sizeof(float)) != 0;
+        positive += !empty && want[c] > 0.0f;
+      }
+      EXPECT_EQ(px.alpha, empty ? 0.0f : 1.0f);
+    }
+  }
+  EXPECT_EQ(differing, 0) << "M " << weight_base << " " << path_name(path);
+  EXPECT_GT(positive, 3 * n * n / 2);
+}
+
+TEST(TileWriteBack, FloatColourIsTheFullLogarithmsOwnSinglePrecisionValue) {
+  for (TilePath path : {TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    for (double m : {1.0001, 1.02, 1.1}) expect_float_write_back_as_full_log(path, m, 17);
   }
 }
 
