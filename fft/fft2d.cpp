@@ -96,7 +96,8 @@ void fft_request_on(FftPath path, const FftRequest& request) {
 
 void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
                       const double* table) {
-  fft_request_on(path, FftRequest{m, n, positive, rows, nullptr, table, nullptr, nullptr, 0, 0});
+  fft_request_on(path, FftRequest{m, n, positive, rows, nullptr, table, nullptr, nullptr, 0, 0,
+                                  nullptr, nullptr});
 }
 
 void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
@@ -110,11 +111,21 @@ void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, dou
     return;
   const int32_t d = m > n ? m : n;
   if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
-  FftRequest request{
-      m, n, sign >= 0, rows, options.rows_b, fft_table, options.factor, options.order, 0, 0};
+  FftRequest request{};
+  request.m = m;
+  request.n = n;
+  request.positive = sign >= 0;
+  request.rows = rows;
+  request.rows_b = options.rows_b;
+  request.table = fft_table;
+  request.factor = options.factor;
+  request.order = options.order;
+  request.result_a = options.result_a;
+  request.result_b = options.rows_b != nullptr ? options.result_b : nullptr;
   if (options.order != nullptr) {
     request.rows_b = nullptr;
     request.factor = nullptr;
+    request.result_a = request.result_b = nullptr;
     request.first_row = options.first_row & (m - 1);  // also folds a negative start
     request.row_count = options.row_count < 0 ? 0 : options.row_count > m ? m : options.row_count;
   }
@@ -132,11 +143,13 @@ void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t
 }
 
 void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,
-                       double** rows_b, const double* const* factor, int32_t* fft_work,
-                       double* fft_table) {
+                       double** rows_b, const double* const* factor, double** result_a,
+                       double** result_b, int32_t* fft_work, double* fft_table) {
   FftOptions options;
   options.rows_b = rows_b;
   options.factor = factor;
+  options.result_a = result_a;
+  options.result_b = result_b;
   fft_2d_with(fft_best_path(), m, row_doubles, sign, rows_a, options, fft_work, fft_table);
 }
 

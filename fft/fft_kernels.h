@@ -7,8 +7,8 @@
 enum class FftPath { portable, avx2, avx512 };
 
 // One transform of an m x n plane (the table already in place), with its options: a plane to
-// multiply the result by, or the rows-last order that computes only some rows (see
-// fft2d.h).
+// multiply the result by, order tables through which the result is left (rows not moved),
+// or the rows-last order that computes only some rows (see fft2d.h).
 struct FftRequest {
   int32_t m, n;
   bool positive;
@@ -18,6 +18,8 @@ struct FftRequest {
   const double* const* factor;  // null: no product
   double** order;               // null: every row, in place, in natural order
   int32_t first_row, row_count;
+  double** result_a;  // null, or where the result's rows of `rows` are named (not with order)
+  double** result_b;  // the same for rows_b
 };
 
 // True when this machine can run the path.
@@ -35,6 +37,10 @@ struct FftOptions {
   const double* const* factor = nullptr;
   double** order = nullptr;
   int32_t first_row = 0, row_count = 0;
+  // Not with an order: the rows are left unmoved and result_a[k] (result_b[k]) names the row
+  // of rows (rows_b) that holds row k of the result.
+  double** result_a = nullptr;
+  double** result_b = nullptr;
 };
 
 // The transform with its options on the given path: the table rules, then the work.

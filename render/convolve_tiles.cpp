@@ -38,21 +38,29 @@ struct RowsRead {
   int32_t first, count;
 };
 
+// Row tables of one tile's transforms: where the forward transforms leave their spectra
+// (the rows are not moved into place) and where the inverse ones leave the results.
+struct TileOrders {
+  std::array<double*, kMaxTile> spectrum_rg, spectrum_ba, result_rg, result_ba;
+};
+
 // Forward transforms with the product with the (pre-scaled) kernel spectrum in their last
-// pass, then inverse transforms that compute only the rows the write-back reads. `ordered`
-// receives the planes as the write-back must see them: its row pointers (kept in
-// order_rg and order_ba) name the rows that hold each result row.
-void convolve_planes(int32_t n, const WorkingPlanes& planes, RowsRead read, double** order_rg,
-                     double** order_ba, WorkingPlanes& ordered) {
+// pass, then inverse transforms that compute only the rows the write-back reads, each
+// taking its spectrum's rows where the forward one left them. `ordered` receives the planes
+// as the write-back must see them: its row pointers (kept in the result tables) name the
+// rows that hold each result row.
+void convolve_planes(int32_t n, const WorkingPlanes& planes, RowsRead read, TileOrders& orders,
+                     WorkingPlanes& ordered) {
   fft_2d_pair_times(n, 2 * n, 1, planes.rg.rows, planes.ba.rows, planes.kernel.rows,
-                    planes.fft_work, planes.fft_table);
-  fft_2d_some_rows(n, 2 * n, -1, planes.rg.rows, order_rg, read.first, read.count, planes.fft_work,
-                   planes.fft_table);
-  fft_2d_some_rows(n, 2 * n, -1, planes.ba.rows, order_ba, read.first, read.count, planes.fft_work,
-                   planes.fft_table);
+                    orders.spectrum_rg.data(), orders.spectrum_ba.data(), planes.fft_work,
+                    planes.fft_table);
+  fft_2d_some_rows(n, 2 * n, -1, orders.spectrum_rg.data(), orders.result_rg.data(), read.first,
+                   read.count, planes.fft_work, planes.fft_table);
+  fft_2d_some_rows(n, 2 * n, -1, orders.spectrum_ba.data(), orders.result_ba.data(), read.first,
+                   read.count, planes.fft_work, planes.fft_table);
   ordered = planes;
-  ordered.rg.rows = order_rg;
-  ordered.ba.rows = order_ba;
+  ordered.rg.rows = orders.result_rg.data();
+  ordered.ba.rows = orders.result_ba.data();
 }
 
 bool writes_pixels(InnerRange range) { return range.begin < range.end; }
@@ -69,7 +77,7 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
   const int32_t step = n - 2 * plan.p;
   std::array<int32_t, kMaxTile> column;
   std::array<std::ptrdiff_t, kMaxTile> row_offset;
-  std::array<double*, kMaxTile> order_rg, order_ba;
+  TileOrders orders;
   WorkingPlanes ordered{};
   TileSource source{column.data(), row_offset.data(), n, n};
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
@@ -94,7 +102,7 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
         }
         load(input, plan, source, planes);
         const RowsRead read{(across.begin + n / 2) & (n - 1), across.end - across.begin};
-        convolve_planes(n, planes, read, order_rg.data(), order_ba.data(), ordered);
+        convolve_planes(n, planes, read, orders, ordered);
         write(output, plan, tx, ty, ordered);
       }
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
