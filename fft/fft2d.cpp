@@ -96,8 +96,13 @@ void fft_request_on(FftPath path, const FftRequest& request) {
 
 void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
                       const double* table) {
-  fft_request_on(path, FftRequest{m, n, positive, rows, nullptr, table, nullptr, nullptr, 0, 0,
-                                  nullptr, nullptr});
+  FftRequest request{};
+  request.m = m;
+  request.n = n;
+  request.positive = positive;
+  request.rows = rows;
+  request.table = table;
+  fft_request_on(path, request);
 }
 
 void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
@@ -119,6 +124,7 @@ void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, dou
   request.rows_b = options.rows_b;
   request.table = fft_table;
   request.factor = options.factor;
+  request.factor_real = options.factor_real;
   request.order = options.order;
   request.result_a = options.result_a;
   request.result_b = options.rows_b != nullptr ? options.result_b : nullptr;
@@ -143,11 +149,12 @@ void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t
 }
 
 void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,
-                       double** rows_b, const double* const* factor, double** result_a,
-                       double** result_b, int32_t* fft_work, double* fft_table) {
+                       double** rows_b, const double* const* factor, bool factor_real,
+                       double** result_a, double** result_b, int32_t* fft_work, double* fft_table) {
   FftOptions options;
   options.rows_b = rows_b;
   options.factor = factor;
+  options.factor_real = factor_real;
   options.result_a = result_a;
   options.result_b = result_b;
   fft_2d_with(fft_best_path(), m, row_doubles, sign, rows_a, options, fft_work, fft_table);

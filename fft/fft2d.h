@@ -14,13 +14,14 @@ void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t
 // times the value at the same place of `factor` (a plane of that shape), rounded as a plain
 // complex multiply (a c - b d, a d + b c) of the transform's result. The product costs no
 // sweep of its own, and each factor row is fetched once for both planes. A missing factor
-// means no product. With result tables (m entries each, given by the caller; result_b only
-// with rows_b), the rows are not moved into place, which saves exchanging half of them:
-// afterwards result_a[k] (result_b[k]) is the row of rows_a (rows_b) that holds row k of the
-// result, and a table so filled serves fft_2d_some_rows as its row table.
+// means no product; factor_real says that its imaginary parts are all zero and that its
+// rows hold only the real parts (m rows of row_doubles / 2 values). With result tables (m entries
+// each, given by the caller; result_b only with rows_b), the rows are not moved into place, which
+// saves exchanging half of them: afterwards result_a[k] (result_b[k]) is the row of rows_a (rows_b)
+// that holds row k of the result, and a table so filled serves fft_2d_some_rows as its row table.
 void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,
-                       double** rows_b, const double* const* factor, double** result_a,
-                       double** result_b, int32_t* fft_work, double* fft_table);
+                       double** rows_b, const double* const* factor, bool factor_real,
+                       double** result_a, double** result_b, int32_t* fft_work, double* fft_table);
 
 // fft_2d for a caller that needs only the row_count rows first_row, first_row + 1, ...
 // (mod m) of the result, which costs that much less of the row transforms; rows[k] is the

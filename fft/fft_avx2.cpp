@@ -42,6 +42,10 @@ FFT_INLINE V2 mul_rounded(V2 x, V2 w) {
   return {_mm256_addsub_pd(t, _mm256_mul_pd(swap_parts(x.v), _mm256_permute_pd(w.v, 0xF)))};
 }
 FFT_INLINE V2 conj(V2 w) { return {_mm256_xor_pd(w.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
+// (k0, k0, k1, k1) from the two reals.
+FFT_INLINE V2 times_real(V2 x, const double* k) {
+  return {_mm256_mul_pd(x.v, _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(k)), 0x50))};
+}
 template <bool Pos>
 FFT_INLINE V2 add_i(V2 a, V2 b) {
   const __m256d bs = swap_parts(b.v);

@@ -50,6 +50,12 @@ FFT_INLINE V4 mul_rounded(V4 x, V4 w) {
   return {_mm512_fmaddsub_pd(t, _mm512_set1_pd(1.0), u)};
 }
 FFT_INLINE V4 conj(V4 w) { return {_mm512_mask_sub_pd(w.v, 0xAA, _mm512_setzero_pd(), w.v)}; }
+// (k0, k0, k1, k1, k2, k2, k3, k3) from the four reals.
+FFT_INLINE V4 times_real(V4 x, const double* k) {
+  const __m512d reals = _mm512_castpd256_pd512(_mm256_loadu_pd(k));
+  return {
+      _mm512_mul_pd(x.v, _mm512_permutexvar_pd(_mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0), reals))};
+}
 template <bool Pos>
 FFT_INLINE V4 add_i(V4 a, V4 b) {
   const __m512d bs = swap_parts(b.v), one = _mm512_set1_pd(1.0);

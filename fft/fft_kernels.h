@@ -16,6 +16,7 @@ struct FftRequest {
   double* const* rows_b;  // null, or a second plane that gets the same transform
   const double* table;
   const double* const* factor;  // null: no product
+  bool factor_real;             // factor rows hold n reals (see FftOptions)
   double** order;               // null: every row, in place, in natural order
   int32_t first_row, row_count;
   double** result_a;  // null, or where the result's rows of `rows` are named (not with order)
@@ -35,6 +36,8 @@ void fft_request_on(FftPath path, const FftRequest& request);
 struct FftOptions {
   double* const* rows_b = nullptr;  // a second plane to transform alike (not with an order)
   const double* const* factor = nullptr;
+  // The factor's imaginary parts are all zero and its rows hold only the n real parts.
+  bool factor_real = false;
   double** order = nullptr;
   int32_t first_row = 0, row_count = 0;
   // Not with an order: the rows are left unmoved and result_a[k] (result_b[k]) names the row

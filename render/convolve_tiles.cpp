@@ -49,9 +49,9 @@ struct TileOrders {
 // taking its spectrum's rows where the forward one left them. `ordered` receives the planes
 // as the write-back must see them: its row pointers (kept in the result tables) name the
 // rows that hold each result row.
-void convolve_planes(int32_t n, const WorkingPlanes& planes, RowsRead read, TileOrders& orders,
-                     WorkingPlanes& ordered) {
-  fft_2d_pair_times(n, 2 * n, 1, planes.rg.rows, planes.ba.rows, planes.kernel.rows,
+void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes, RowsRead read,
+                     TileOrders& orders, WorkingPlanes& ordered) {
+  fft_2d_pair_times(n, 2 * n, 1, planes.rg.rows, planes.ba.rows, planes.kernel.rows, real_spectrum,
                     orders.spectrum_rg.data(), orders.spectrum_ba.data(), planes.fft_work,
                     planes.fft_table);
   fft_2d_some_rows(n, 2 * n, -1, orders.spectrum_rg.data(), orders.result_rg.data(), read.first,
@@ -102,7 +102,7 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
         }
         load(input, plan, source, planes);
         const RowsRead read{(across.begin + n / 2) & (n - 1), across.end - across.begin};
-        convolve_planes(n, planes, read, orders, ordered);
+        convolve_planes(n, plan.real_spectrum, planes, read, orders, ordered);
         write(output, plan, tx, ty, ordered);
       }
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
@@ -150,6 +150,28 @@ bool image_usable(const RenderRecord& rec) {
       return rec.input_pixels_float != nullptr && rec.output_pixels_float != nullptr;
     default:
       return false;
+  }
+}
+
+// True when the kernel is real and point-symmetric about its centre: element [i][j] equals
+// element [n - i][n - j] (indices mod n), as the circle iris does. Its
+// spectrum is then real; the imaginary parts the transform leaves are rounding noise.
+bool point_symmetric(int32_t n, const ComplexPlane& kernel) {
+  for (int32_t i = 0; i < n; ++i) {
+    const double* row = kernel.rows[i];
+    const double* mirrored = kernel.rows[(n - i) & (n - 1)];
+    for (int32_t j = 0; j < n; ++j) {
+      if (row[2 * j + 1] != 0.0 || row[2 * j] != mirrored[2 * ((n - j) & (n - 1))]) return false;
+    }
+  }
+  return true;
+}
+
+// A real spectrum's rows as the product takes them: the n real parts at the row's start.
+void keep_real_parts(int32_t n, const ComplexPlane& kernel) {
+  for (int32_t i = 0; i < n; ++i) {
+    double* row = kernel.rows[i];
+    for (int32_t j = 0; j < n; ++j) row[j] = row[2 * j];
   }
 }
 
@@ -219,10 +241,13 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   if (output_width_of(rec) == 0 || output_height_of(rec) == 0) return PF_Err_NONE;
 
   // The kernel spectrum, unscaled; this first transform of the render builds the table.
+  const bool real_spectrum = point_symmetric(n, planes.kernel);
   fft_2d(n, 2 * n, 1, planes.kernel.rows, planes.fft_work, planes.fft_table);
   scale_kernel(n, planes.kernel);
+  if (real_spectrum) keep_real_parts(n, planes.kernel);
 
   TilePlan plan{};
+  plan.real_spectrum = real_spectrum;
   plan.n = n;
   plan.p = p;
   plan.width = output_width_of(rec);

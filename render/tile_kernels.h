@@ -16,8 +16,8 @@
 
 // What the loops need that is fixed for the whole render.
 struct TilePlan {
-  int32_t n;  // tile size
-  int32_t p;  // margin
+  int32_t n;              // tile size
+  int32_t p;              // margin
   int32_t width, height;  // the output grid the tiles cover and write
   // The input world, which may reach beyond the output: output pixel (x, y) is input pixel
   // (input_left + x, input_top + y). The outside rule folds against the input's own size.
@@ -34,6 +34,9 @@ struct TilePlan {
   // rounding is relative to the larger of the two, so alpha is raised to the colours' size
   // (exactly, being a power of two) and divided out again in the write-back.
   double alpha_scale;
+  // The kernel is real and point-symmetric, so its spectrum is real: the kernel plane's rows
+  // then hold only the spectrum's real parts, n doubles each.
+  bool real_spectrum;
 };
 
 // The power of two nearest to largest_colour / alpha_full_scale (in the ratio's logarithm),

@@ -509,6 +509,64 @@ TEST(TileWriteBack, FloatColourIsTheFullLogarithmsOwnSinglePrecisionValue) {
   }
 }
 
+// A point-symmetric kernel has a real spectrum, which the tile stage multiplies by its real
+// parts alone: the pixels still match the direct convolution in every format, and the
+// kernel plane holds the spectrum's real parts (worked out here by a plain DFT of the taps)
+// at the start of each row, the form that product takes them in.
+TEST(TileValues, PointSymmetricKernelMatchesTheDirectConvolution) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    SCOPED_TRACE(path_name(path));
+    std::mt19937 rng(41);
+    constexpr int32_t p = 5;
+    std::vector<Tap> taps;
+    std::uniform_real_distribution<double> w(0.0, 1.0);
+    for (int32_t dx = 0; dx <= p; ++dx) {
+      for (int32_t dy = -p; dy <= p; ++dy) {
+        if ((dx == 0 && dy < 0) || w(rng) < 0.4) continue;
+        const double weight = w(rng);
+        taps.push_back({dx, dy, weight});
+        if (dx != 0 || dy != 0) taps.push_back({-dx, -dy, weight});
+      }
+    }
+    Settings s;
+    s.weight_base = 1.03;
+    s.gain = 1.2;
+    s.threshold = 150;
+    s.path = path;
+    TestImage<PF_PixelFloat> in_f(70, 45, 72);
+    randomise(in_f, rng);
+    TestImage<PF_PixelFloat> out_f(70, 45, 70, sentinel<PF_PixelFloat>());
+    TestImage<PF_Pixel16> in_16(70, 45, 70);
+    randomise(in_16, rng);
+    TestImage<PF_Pixel16> out_16(70, 45, 70);
+    ProgressLog log;
+    int32_t count = 0;
+    TestPlanes planes(kN);
+    ASSERT_EQ(run_tiles(in_f, out_f, s, taps, p, log, count, PF_Err_NONE, &planes), PF_Err_NONE);
+    expect_matches_direct(in_f, out_f, taps, s);
+    expect_padding_untouched(out_f);
+    // Spectrum element (u, v) of the taps, scaled by 1 / N^2 as the tile stage keeps it: the
+    // taps sit at (N/2 + dx, N/2 + dy), so it is (-1)^(u + v) sum w cos(2 pi (u dx + v dy) / N).
+    double worst = 0.0;
+    for (int32_t u : {0, 1, 7, 100, kN - 1}) {
+      for (int32_t v : {0, 3, 64, kN / 2, kN - 5}) {
+        double sum = 0.0;
+        for (const Tap& t : taps) {
+          sum += t.w * std::cos(2.0 * M_PI * (static_cast<double>(u) * t.dx + v * t.dy) / kN);
+        }
+        const double want = ((u + v) % 2 == 0 ? sum : -sum) / (static_cast<double>(kN) * kN);
+        worst = std::max(worst, std::fabs(planes.kernel_rows[u][v] - want));
+      }
+    }
+    EXPECT_LT(worst, 1e-15);
+    TestPlanes planes16(kN);
+    ASSERT_EQ(run_tiles(in_16, out_16, s, taps, p, log, count, PF_Err_NONE, &planes16),
+              PF_Err_NONE);
+    expect_matches_direct(in_16, out_16, taps, s);
+  }
+}
+
 // Tiles far smaller than the driver's, down to two pixels: the vector loops take four plane
 // rows at a time, and many tiles with short inner squares meet the image's edges everywhere.
 TEST(TileSizes, SmallTilesMatchTheDirectConvolutionOnBothBuilds) {
