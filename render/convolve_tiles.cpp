@@ -4,7 +4,8 @@
 //
 // What does not change from tile to tile is prepared once per render: the kernel spectrum,
 // already divided by n x n (both divisions by n of the unscaled transform pair; n is a power
-// of two, so this is exact and changes no result), the plane values of every 8-bit and
+// of two, so this is exact and changes no result; only its real parts when the kernel is
+// point-symmetric, see point_symmetric), the plane values of every 8-bit and
 // 16-bit colour channel value (the weighting's pow taken once per value, not per pixel), and
 // the choice among the portable and the vector pixel loops (tile_kernels.h), and the power
 // of two alpha is scaled by (TilePlan::alpha_scale): the plane value of a full-scale colour
@@ -154,8 +155,8 @@ bool image_usable(const RenderRecord& rec) {
 }
 
 // True when the kernel is real and point-symmetric about its centre: element [i][j] equals
-// element [n - i][n - j] (indices mod n), as the circle iris does. Its
-// spectrum is then real; the imaginary parts the transform leaves are rounding noise.
+// element [n - i][n - j] (indices mod n), as the circle iris does. Its spectrum is then
+// real; the imaginary parts the transform leaves are rounding noise.
 bool point_symmetric(int32_t n, const ComplexPlane& kernel) {
   for (int32_t i = 0; i < n; ++i) {
     const double* row = kernel.rows[i];
