@@ -25,7 +25,8 @@ void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** ro
 
 // fft_2d for a caller that needs only the row_count rows first_row, first_row + 1, ...
 // (mod m) of the result, which costs that much less of the row transforms; rows[k] is the
-// row holding row k of the input (any row table: the plane's own, or an order). The rows are not
+// row holding row k of the input (any row table: the plane's own, or an order, which may
+// also be `order` itself). The rows are not
 // moved into place: afterwards order[k] (m entries, given by the caller) is the row of
 // `rows` that holds row k of the result. The rows not asked for hold intermediate values.
 // A call fft_2d would leave alone writes nothing here either, order included.

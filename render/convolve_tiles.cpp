@@ -40,28 +40,27 @@ struct RowsRead {
 };
 
 // Row tables of one tile's transforms: where the forward transforms leave their spectra
-// (the rows are not moved into place) and where the inverse ones leave the results.
+// (the rows are not moved into place), and then where the inverse ones leave the results.
 struct TileOrders {
-  std::array<double*, kMaxTile> spectrum_rg, spectrum_ba, result_rg, result_ba;
+  std::array<double*, kMaxTile> rg, ba;
 };
 
 // Forward transforms with the product with the (pre-scaled) kernel spectrum in their last
 // pass, then inverse transforms that compute only the rows the write-back reads, each
 // taking its spectrum's rows where the forward one left them. `ordered` receives the planes
-// as the write-back must see them: its row pointers (kept in the result tables) name the
-// rows that hold each result row.
+// as the write-back must see them: its row pointers (kept in the tables, which the inverse
+// transforms rewrite in place) name the rows that hold each result row.
 void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes, RowsRead read,
                      TileOrders& orders, WorkingPlanes& ordered) {
   fft_2d_pair_times(n, 2 * n, 1, planes.rg.rows, planes.ba.rows, planes.kernel.rows, real_spectrum,
-                    orders.spectrum_rg.data(), orders.spectrum_ba.data(), planes.fft_work,
-                    planes.fft_table);
-  fft_2d_some_rows(n, 2 * n, -1, orders.spectrum_rg.data(), orders.result_rg.data(), read.first,
-                   read.count, planes.fft_work, planes.fft_table);
-  fft_2d_some_rows(n, 2 * n, -1, orders.spectrum_ba.data(), orders.result_ba.data(), read.first,
-                   read.count, planes.fft_work, planes.fft_table);
+                    orders.rg.data(), orders.ba.data(), planes.fft_work, planes.fft_table);
+  fft_2d_some_rows(n, 2 * n, -1, orders.rg.data(), orders.rg.data(), read.first, read.count,
+                   planes.fft_work, planes.fft_table);
+  fft_2d_some_rows(n, 2 * n, -1, orders.ba.data(), orders.ba.data(), read.first, read.count,
+                   planes.fft_work, planes.fft_table);
   ordered = planes;
-  ordered.rg.rows = orders.result_rg.data();
-  ordered.ba.rows = orders.result_ba.data();
+  ordered.rg.rows = orders.rg.data();
+  ordered.ba.rows = orders.ba.data();
 }
 
 bool writes_pixels(InnerRange range) { return range.begin < range.end; }
