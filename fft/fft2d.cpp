@@ -53,6 +53,18 @@ void build_table(int32_t d, int32_t* fft_work, double* fft_table) {
 // A power of two small enough that no index of the transform or its table overflows.
 bool usable_size(int32_t v) { return v > 0 && v <= (int32_t{1} << 26) && (v & (v - 1)) == 0; }
 
+// A request for the plain transform, which the options then add to.
+FftRequest plain_request(int32_t m, int32_t n, bool positive, double* const* rows,
+                         const double* table) {
+  FftRequest request{};
+  request.m = m;
+  request.n = n;
+  request.positive = positive;
+  request.rows = rows;
+  request.table = table;
+  return request;
+}
+
 }  // namespace
 
 bool fft_path_available(FftPath path) {
@@ -96,13 +108,7 @@ void fft_request_on(FftPath path, const FftRequest& request) {
 
 void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double* const* rows,
                       const double* table) {
-  FftRequest request{};
-  request.m = m;
-  request.n = n;
-  request.positive = positive;
-  request.rows = rows;
-  request.table = table;
-  fft_request_on(path, request);
+  fft_request_on(path, plain_request(m, n, positive, rows, table));
 }
 
 void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
@@ -116,13 +122,8 @@ void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, dou
     return;
   const int32_t d = m > n ? m : n;
   if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
-  FftRequest request{};
-  request.m = m;
-  request.n = n;
-  request.positive = sign >= 0;
-  request.rows = rows;
+  FftRequest request = plain_request(m, n, sign >= 0, rows, fft_table);
   request.rows_b = options.rows_b;
-  request.table = fft_table;
   request.factor = options.factor;
   request.factor_real = options.factor_real;
   request.order = options.order;
