@@ -139,6 +139,30 @@ void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, dou
   fft_request_on(path, request);
 }
 
+void fft_2d_filter_on(FftPath path, int32_t m, int32_t row_doubles, double** rows_a,
+                      double** rows_b, const double* const* spectrum, bool spectrum_real,
+                      int32_t input_columns, int32_t first_column, int32_t column_count,
+                      double** result_a, double** result_b, int32_t* fft_work, double* fft_table) {
+  const int32_t n = row_doubles / 2;
+  if (!usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || rows_a == nullptr ||
+      spectrum == nullptr || result_a == nullptr || (rows_b != nullptr && result_b == nullptr) ||
+      fft_work == nullptr || fft_table == nullptr)
+    return;
+  const int32_t d = m > n ? m : n;
+  if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
+  FftRequest request = plain_request(m, n, true, rows_a, fft_table);
+  request.filter = true;
+  request.rows_b = rows_b;
+  request.factor = spectrum;
+  request.factor_real = spectrum_real;
+  request.result_a = result_a;
+  request.result_b = result_b;
+  request.input_columns = input_columns < 1 || input_columns > n ? n : input_columns;
+  request.first_column = first_column & (n - 1);  // also folds a negative start
+  request.column_count = column_count < 0 ? 0 : column_count > n ? n : column_count;
+  fft_request_on(path, request);
+}
+
 void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                int32_t* fft_work, double* fft_table) {
   fft_2d_with(path, m, row_doubles, sign, rows, FftOptions{}, fft_work, fft_table);
@@ -169,6 +193,15 @@ void fft_2d_some_rows(int32_t m, int32_t row_doubles, int32_t sign, double** row
   options.first_row = first_row;
   options.row_count = row_count;
   fft_2d_with(fft_best_path(), m, row_doubles, sign, rows, options, fft_work, fft_table);
+}
+
+void fft_2d_filter(int32_t m, int32_t row_doubles, double** rows_a, double** rows_b,
+                   const double* const* spectrum, bool spectrum_real, int32_t input_columns,
+                   int32_t first_column, int32_t column_count, double** result_a, double** result_b,
+                   int32_t* fft_work, double* fft_table) {
+  fft_2d_filter_on(fft_best_path(), m, row_doubles, rows_a, rows_b, spectrum, spectrum_real,
+                   input_columns, first_column, column_count, result_a, result_b, fft_work,
+                   fft_table);
 }
 
 void swap_quadrants(double** rows, int32_t n) {

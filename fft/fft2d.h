@@ -33,5 +33,20 @@ void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** ro
 void fft_2d_some_rows(int32_t m, int32_t row_doubles, int32_t sign, double** rows, double** order,
                       int32_t first_row, int32_t row_count, int32_t* fft_work, double* fft_table);
 
+// The cyclic convolution of one or two planes of the same shape (rows_b may be null) with a
+// filter given by its spectrum: fft_2d (sign +1), every value times the value at the same
+// place of `spectrum` (as fft_2d_pair_times does, also with spectrum_real), then fft_2d
+// (sign -1), each unscaled. The work is ordered so that it can skip what the caller does not
+// need: the input's columns from input_columns on are taken as copies of column
+// input_columns - 1 (whatever they hold), and only the column_count columns first_column,
+// first_column + 1, ... (mod n) of the result are computed (the others hold intermediate
+// values). The rows are not moved: afterwards result_a[k] (result_b[k]) is the row of
+// rows_a (rows_b) that holds row k of the result (m entries each, given by the caller;
+// without them nothing is done).
+void fft_2d_filter(int32_t m, int32_t row_doubles, double** rows_a, double** rows_b,
+                   const double* const* spectrum, bool spectrum_real, int32_t input_columns,
+                   int32_t first_column, int32_t column_count, double** result_a, double** result_b,
+                   int32_t* fft_work, double* fft_table);
+
 // Exchanges the quadrants of an n x n plane: the cyclic shift by n/2 along both axes.
 void swap_quadrants(double** rows, int32_t n);

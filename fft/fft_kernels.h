@@ -21,6 +21,9 @@ struct FftRequest {
   int32_t first_row, row_count;
   double** result_a;  // null, or where the result's rows of `rows` are named (not with order)
   double** result_b;  // the same for rows_b
+  // The filter (fft_2d_filter): result_a (result_b) required, factor the spectrum.
+  bool filter;
+  int32_t input_columns, first_column, column_count;
 };
 
 // True when this machine can run the path.
@@ -49,6 +52,12 @@ struct FftOptions {
 // The transform with its options on the given path: the table rules, then the work.
 void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                  const FftOptions& options, int32_t* fft_work, double* fft_table);
+
+// fft_2d_filter on the given path.
+void fft_2d_filter_on(FftPath path, int32_t m, int32_t row_doubles, double** rows_a,
+                      double** rows_b, const double* const* spectrum, bool spectrum_real,
+                      int32_t input_columns, int32_t first_column, int32_t column_count,
+                      double** result_a, double** result_b, int32_t* fft_work, double* fft_table);
 
 // fft_2d on the given path: the table rules, then the transform.
 void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,

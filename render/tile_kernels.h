@@ -51,6 +51,9 @@ struct TileSource {
   const int32_t* column;
   const std::ptrdiff_t* row_offset;
   int32_t columns, rows;
+  // The transforms read every element of the planes (fft_2d), not only the first `rows` of
+  // each plane row (fft_2d_filter).
+  bool whole_rows;
 };
 
 // How far into a tile along one axis the input can reach a written pixel. The result at
@@ -64,11 +67,12 @@ inline int32_t tile_reach(int32_t n, int32_t p, int32_t end) {
   return reach < n ? reach : n;
 }
 
-// Fills what a loader did not read with copies of its last values: elements `rows` and on
-// of the first `columns` plane rows repeat element rows - 1, and every later plane row
-// repeats plane row columns - 1. Any values would give the same written pixels; copies keep
-// a plane as even as the picture (a uniform picture still transforms to its mean alone,
-// exactly, however far its values lie from alpha's).
+// Fills what a loader did not read with copies of its last values: every plane row from
+// `columns` on repeats plane row columns - 1, and with whole_rows, elements `rows` and on of
+// the first `columns` plane rows repeat element rows - 1 (else they are left as they are:
+// fft_2d_filter takes them as such copies itself). Any values would give the same written
+// pixels; copies keep a plane as even as the picture (a uniform picture still transforms to
+// its mean alone, exactly, however far its values lie from alpha's).
 void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source);
 
 // The loops of one build. The kernel plane holds the spectrum already divided by n x n; the

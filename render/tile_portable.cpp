@@ -19,8 +19,9 @@ constexpr double kAlphaFloor = 3e-5;
 
 // Pixels per 64-byte cache line, at least one block.
 template <typename Pixel>
-constexpr int32_t kLinePixels =
-    64 / sizeof(Pixel) > kBlock ? static_cast<int32_t>(64 / sizeof(Pixel)) : kBlock;
+constexpr int32_t kLinePixels = 64 / sizeof(Pixel) > kBlock
+                                    ? static_cast<int32_t>(64 / sizeof(Pixel))
+                                    : kBlock;
 
 // Calls visit(k, pixel, j) for every pixel of the tile, block by block: k is the plane row.
 // Only the tile's reach is visited (TileSource); the rest of the planes is filled.
@@ -55,10 +56,11 @@ void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const Plane
 
 void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
                          const WorkingPlanes& planes) {
-  for_each_source_pixel(input, planes, plan.n, source, [&](int32_t i, const PF_PixelFloat& px, int32_t j) {
-    store_values(planes, i, j, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule),
-                 plan.alpha_scale);
-  });
+  for_each_source_pixel(
+      input, planes, plan.n, source, [&](int32_t i, const PF_PixelFloat& px, int32_t j) {
+        store_values(planes, i, j, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule),
+                     plan.alpha_scale);
+      });
 }
 
 // The tile's inner square inside the image: normalised by the blurred alpha, the weighting
@@ -125,8 +127,9 @@ void write_float_portable(PF_PixelFloat* output, const TilePlan& plan, int32_t t
 }  // namespace
 
 void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source) {
+  const int32_t filled = source.whole_rows ? n : source.rows;
   for (const ComplexPlane& plane : {planes.rg, planes.ba}) {
-    for (int32_t i = 0; i < source.columns && source.rows < n; ++i) {
+    for (int32_t i = 0; i < source.columns && filled > source.rows; ++i) {
       double* row = plane.rows[i];
       const double re = row[2 * source.rows - 2], im = row[2 * source.rows - 1];
       for (int32_t e = 2 * source.rows; e < 2 * n; e += 2) {
@@ -135,7 +138,7 @@ void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource&
       }
     }
     for (int32_t i = source.columns; i < n; ++i) {
-      std::copy(plane.rows[source.columns - 1], plane.rows[source.columns - 1] + 2 * n,
+      std::copy(plane.rows[source.columns - 1], plane.rows[source.columns - 1] + 2 * filled,
                 plane.rows[i]);
     }
   }
@@ -144,12 +147,13 @@ void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource&
 void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
                         const WorkingPlanes& planes) {
   const double* colour = plan.colour8;
-  for_each_source_pixel(input, planes, plan.n, source, [&](int32_t i, const PF_Pixel8& px, int32_t j) {
-    store_values(
-        planes, i, j,
-        {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)},
-        plan.alpha_scale);
-  });
+  for_each_source_pixel(
+      input, planes, plan.n, source, [&](int32_t i, const PF_Pixel8& px, int32_t j) {
+        store_values(
+            planes, i, j,
+            {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)},
+            plan.alpha_scale);
+      });
 }
 
 void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
@@ -161,14 +165,15 @@ void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const Ti
   auto colour = [&](uint16_t c) {
     return table != nullptr && c <= kColour16Entries - 1 ? table[c] : Traits::colour(c, rule);
   };
-  for_each_source_pixel(input, planes, plan.n, source, [&](int32_t i, const PF_Pixel16& px, int32_t j) {
-    store_values(planes, i, j,
-                 {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
-                 plan.alpha_scale);
-  });
+  for_each_source_pixel(
+      input, planes, plan.n, source, [&](int32_t i, const PF_Pixel16& px, int32_t j) {
+        store_values(planes, i, j,
+                     {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
+                     plan.alpha_scale);
+      });
 }
 
 TileKernels tile_kernels_portable() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_portable, write8_portable,
-          write16_portable,   write_float_portable};
+  return {load_tile8_blocked, load_tile16_blocked, load_float_portable,
+          write8_portable,    write16_portable,    write_float_portable};
 }

@@ -296,8 +296,10 @@ struct Geometry {
 };
 
 // Awkward sizes: odd, one row of tiles across several tiles, a single pixel, several tiles in
-// both directions (tile step 256 - 2p smaller than the image).
-const Geometry kGeometries[] = {{37, 23, 5}, {300, 5, 3}, {1, 1, 4}, {270, 250, 9}};
+// both directions (tile step 256 - 2p smaller than the image), and a tall narrow strip, whose
+// tile is transformed with the axes the other way round from the others' (few plane rows
+// written, many plane columns).
+const Geometry kGeometries[] = {{37, 23, 5}, {300, 5, 3}, {1, 1, 4}, {270, 250, 9}, {20, 300, 6}};
 
 // format, geometry, outside, M, K, build of the pixel loops (the portable one runs without
 // the 16-bit colour table, the vector one with it)
@@ -355,7 +357,7 @@ std::string direct_case_name(const ::testing::TestParamInfo<DirectCase>& info) {
 INSTANTIATE_TEST_SUITE_P(
     FormatsSizesRules, DirectConvolution,
     ::testing::Combine(::testing::Values(kPixelFormat8, kPixelFormat16, kPixelFormatFloat),
-                       ::testing::Range(0, 4), ::testing::Values(kOutsideMirror, kOutsideEdge),
+                       ::testing::Range(0, 5), ::testing::Values(kOutsideMirror, kOutsideEdge),
                        ::testing::Bool(), ::testing::Bool(),
                        ::testing::Values(TilePath::portable, TilePath::avx2, TilePath::avx512)),
     direct_case_name);

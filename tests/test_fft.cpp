@@ -586,6 +586,123 @@ TEST(Fft2dSomeRows, ShapesThatAreNotPowersOfTwoWriteNothing) {
   EXPECT_EQ(p.values(), before);
 }
 
+// ----- The filter: forward transform, product, inverse ------------------------------------
+
+// A filter of a few taps: h at row offset dr, column offset dc.
+struct Tap {
+  int32_t dr, dc;
+  cld h;
+};
+
+// Its spectrum as the forward transform (sign +1) gives it, worked out from the taps.
+std::vector<cld> tap_spectrum(const std::vector<Tap>& taps, int32_t m, int32_t n) {
+  std::vector<cld> h(static_cast<size_t>(m) * n);
+  for (int32_t k1 = 0; k1 < m; ++k1)
+    for (int32_t k2 = 0; k2 < n; ++k2)
+      for (const Tap& t : taps)
+        h[k1 * n + k2] +=
+            t.h * unit_root(int64_t{k1} * t.dr, m, 1) * unit_root(int64_t{k2} * t.dc, n, 1);
+  return h;
+}
+
+// m n times the cyclic convolution of x with the taps (the unscaled transform pair), x's
+// columns from `kept` on taken as copies of column kept - 1.
+std::vector<cld> direct_filter(const Plane& x, const std::vector<Tap>& taps, int32_t kept) {
+  const int32_t m = x.m, n = x.n;
+  std::vector<cld> y(static_cast<size_t>(m) * n);
+  for (int32_t r = 0; r < m; ++r)
+    for (int32_t c = 0; c < n; ++c)
+      for (const Tap& t : taps) {
+        const int32_t from = (c - t.dc + n) % n;
+        y[r * n + c] += t.h * x.at((r - t.dr + m) % m, std::min(from, kept - 1));
+      }
+  for (cld& v : y) v *= static_cast<long double>(m) * n;
+  return y;
+}
+
+// The filter of one or two planes against the direct cyclic convolution, on every path:
+// columns asked for (a run that goes round the row's end) hold the result, the input's
+// columns beyond input_columns (filled with other values) act as copies of the last one
+// kept, the result tables name each row of its own plane once, and nothing beyond the rows
+// is touched. Shapes small and large: short rows, one row, column plans with and without
+// whole-plane sweeps, a kernel point-symmetric enough for its real spectrum.
+TEST(Fft2dFilter, IsTheCyclicConvolutionOfTheColumnsAskedFor) {
+  struct Case {
+    int32_t m, n, input_columns, first, count;
+    bool real;
+  };
+  const Case cases[] = {{8, 16, 5, 14, 6, false},        {16, 8, 8, 0, 8, true},
+                        {1, 8, 3, 6, 4, false},          {4, 2, 1, 1, 1, true},
+                        {64, 256, 100, 200, 100, false}, {512, 512, 172, 276, 20, true},
+                        {512, 64, 64, 33, 64, false},    {32, 1024, 1024, 1000, 40, true}};
+  for (const Case& c : cases) {
+    for (FftPath path : paths()) {
+      SCOPED_TRACE(testing::Message() << c.m << " x " << c.n << " path " << static_cast<int>(path));
+      std::mt19937 rng(c.m * 7 + c.n);
+      std::uniform_int_distribution<int32_t> row(0, c.m - 1), column(0, c.n - 1);
+      std::uniform_real_distribution<double> u(-1.0, 1.0);
+      std::vector<Tap> taps;
+      for (int t = 0; t < 4; ++t) {
+        Tap tap{row(rng), column(rng), {u(rng), c.real ? 0.0 : u(rng)}};
+        taps.push_back(tap);
+        if (c.real) taps.push_back(Tap{(c.m - tap.dr) % c.m, (c.n - tap.dc) % c.n, tap.h});
+      }
+      const std::vector<cld> spectrum = tap_spectrum(taps, c.m, c.n);
+      std::vector<std::vector<double>> factor(c.m);
+      std::vector<const double*> factor_rows;
+      for (int32_t r = 0; r < c.m; ++r) {
+        for (int32_t k = 0; k < c.n; ++k) {
+          const cld v = spectrum[r * c.n + k];
+          if (c.real) {
+            factor[r].push_back(static_cast<double>(v.real()));
+          } else {
+            factor[r].push_back(static_cast<double>(v.real()));
+            factor[r].push_back(static_cast<double>(v.imag()));
+          }
+        }
+        factor_rows.push_back(factor[r].data());
+      }
+      Plane a(c.m, c.n, 31), b(c.m, c.n, 32);
+      const std::vector<cld> want_a = direct_filter(a, taps, c.input_columns);
+      const std::vector<cld> want_b = direct_filter(b, taps, c.input_columns);
+      for (Plane* p : {&a, &b})
+        for (int32_t r = 0; r < c.m; ++r)
+          for (int32_t k = 2 * c.input_columns; k < 2 * c.n; ++k) p->rows[r][k] = 1e6 + k;
+      Plane alone = a;
+      alone.rows.clear();
+      for (int32_t r = 0; r < c.m; ++r)
+        alone.rows.push_back(alone.store.data() + (a.rows[r] - a.store.data()));
+      std::vector<double*> result_a(c.m), result_b(c.m), result_alone(c.m);
+      Work w(std::max(c.m, c.n));
+      fft_2d_filter_on(path, c.m, 2 * c.n, a.rows.data(), b.rows.data(), factor_rows.data(), c.real,
+                       c.input_columns, c.first, c.count, result_a.data(), result_b.data(),
+                       w.work.data(), w.table.data());
+      fft_2d_filter_on(path, c.m, 2 * c.n, alone.rows.data(), nullptr, factor_rows.data(), c.real,
+                       c.input_columns, c.first, c.count, result_alone.data(), nullptr,
+                       w.work.data(), w.table.data());
+      for (auto [plane, result, want] :
+           {std::tuple{&a, &result_a, &want_a}, std::tuple{&b, &result_b, &want_b},
+            std::tuple{&alone, &result_alone, &want_a}}) {
+        std::vector<double*> named = *result;
+        std::sort(named.begin(), named.end());
+        std::vector<double*> own = plane->rows;
+        std::sort(own.begin(), own.end());
+        EXPECT_EQ(named, own);
+        std::vector<cld> got, expected;
+        for (int32_t r = 0; r < c.m; ++r) {
+          for (int32_t t = 0; t < c.count; ++t) {
+            const int32_t col = (c.first + t) % c.n;
+            got.emplace_back((*result)[r][2 * col], (*result)[r][2 * col + 1]);
+            expected.push_back((*want)[r * c.n + col]);
+          }
+        }
+        expect_close(got, expected, 1e-13);
+        EXPECT_TRUE(plane->padding_intact());
+      }
+    }
+  }
+}
+
 // The same values on rows that start anywhere in a cache line, bit for bit: where a row
 // starts decides which vector width does its first and last columns, and a render must not
 // depend on where its host's allocator put the planes.
