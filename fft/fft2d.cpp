@@ -53,6 +53,20 @@ void build_table(int32_t d, int32_t* fft_work, double* fft_table) {
 // A power of two small enough that no index of the transform or its table overflows.
 bool usable_size(int32_t v) { return v > 0 && v <= (int32_t{1} << 26) && (v & (v - 1)) == 0; }
 
+// The checks every entry makes before anything is read or written, then the table rule:
+// true when the m-row plane of row_doubles doubles a row can be transformed. There is no way
+// to report a bad call, and every index assumes powers of two: a plane of any other shape,
+// or missing arrays, is left exactly as it was rather than read and written past its rows.
+bool ready_for(int32_t m, int32_t row_doubles, int32_t* fft_work, double* fft_table) {
+  const int32_t n = row_doubles / 2;
+  if (!usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || fft_work == nullptr ||
+      fft_table == nullptr)
+    return false;
+  const int32_t d = m > n ? m : n;
+  if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
+  return true;
+}
+
 // A request for the plain transform, which the options then add to.
 FftRequest plain_request(int32_t m, int32_t n, bool positive, double* const* rows,
                          const double* table) {
@@ -113,15 +127,9 @@ void fft_transform_on(FftPath path, int32_t m, int32_t n, bool positive, double*
 
 void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                  const FftOptions& options, int32_t* fft_work, double* fft_table) {
-  // There is no way to report a bad call, and every index below assumes powers of two: a
-  // plane of any other shape, or missing arrays, is left exactly as it was rather than
-  // read and written past its rows (nor is an order written).
+  // A bad call writes nothing, an order included.
+  if (rows == nullptr || !ready_for(m, row_doubles, fft_work, fft_table)) return;
   const int32_t n = row_doubles / 2;
-  if (!usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || rows == nullptr ||
-      fft_work == nullptr || fft_table == nullptr)
-    return;
-  const int32_t d = m > n ? m : n;
-  if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
   FftRequest request = plain_request(m, n, sign >= 0, rows, fft_table);
   request.rows_b = options.rows_b;
   request.factor = options.factor;
@@ -143,13 +151,10 @@ void fft_2d_filter_on(FftPath path, int32_t m, int32_t row_doubles, double** row
                       double** rows_b, const double* const* spectrum, bool spectrum_real,
                       int32_t input_columns, int32_t first_column, int32_t column_count,
                       double** result_a, double** result_b, int32_t* fft_work, double* fft_table) {
-  const int32_t n = row_doubles / 2;
-  if (!usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || rows_a == nullptr ||
-      spectrum == nullptr || result_a == nullptr || (rows_b != nullptr && result_b == nullptr) ||
-      fft_work == nullptr || fft_table == nullptr)
+  if (rows_a == nullptr || spectrum == nullptr || result_a == nullptr ||
+      (rows_b != nullptr && result_b == nullptr) || !ready_for(m, row_doubles, fft_work, fft_table))
     return;
-  const int32_t d = m > n ? m : n;
-  if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
+  const int32_t n = row_doubles / 2;
   FftRequest request = plain_request(m, n, true, rows_a, fft_table);
   request.filter = true;
   request.rows_b = rows_b;

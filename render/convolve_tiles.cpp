@@ -63,12 +63,13 @@ bool filter_suits(const TileNeeds& needs) {
   return 2 * (needs.reach + written_columns) < 5 * written_rows;
 }
 
-// The convolution of both planes with the (pre-scaled) kernel spectrum, in the order
-// filter_suits picks. `ordered` receives the planes as the write-back must see them: its row
-// pointers (kept in the tables) name the rows that hold each result row.
+// The convolution of both planes with the (pre-scaled) kernel spectrum, through the filter
+// or in the rows-last order (filter_suits). `ordered` receives the planes as the write-back must
+// see them: its row pointers (kept in the tables) name the rows that hold each result row.
 void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes,
-                     const TileNeeds& needs, TileOrders& orders, WorkingPlanes& ordered) {
-  if (filter_suits(needs)) {
+                     const TileNeeds& needs, bool filter, TileOrders& orders,
+                     WorkingPlanes& ordered) {
+  if (filter) {
     fft_2d_filter(n, 2 * n, planes.rg.rows, planes.ba.rows, planes.kernel.rows, real_spectrum,
                   needs.reach, moved_by_half(n, needs.down.begin),
                   needs.down.end - needs.down.begin, orders.rg.data(), orders.ba.data(),
@@ -127,9 +128,10 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
           column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
         }
         const TileNeeds needs{source.rows, across, down};
-        source.whole_rows = !filter_suits(needs);
+        const bool filter = filter_suits(needs);
+        source.whole_rows = !filter;
         load(input, plan, source, planes);
-        convolve_planes(n, plan.real_spectrum, planes, needs, orders, ordered);
+        convolve_planes(n, plan.real_spectrum, planes, needs, filter, orders, ordered);
         write(output, plan, tx, ty, ordered);
       }
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
