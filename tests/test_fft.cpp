@@ -11,6 +11,7 @@
 
 #include "fft/fft2d.h"
 #include "fft/fft_kernels.h"
+#include "tests/fft_emulated_wide.h"
 
 namespace {
 
@@ -806,6 +807,117 @@ TEST(SwapQuadrants, ExchangesDiagonalQuadrantsAndKeepsPadding) {
   EXPECT_EQ(p.at(2, 0), orig[0 * 4 + 2]);
   EXPECT_EQ(p.at(1, 3), orig[3 * 4 + 1]);
   EXPECT_EQ(p.at(3, 1), orig[1 * 4 + 3]);
+}
+
+// ----- The algorithm at the AVX-512 path's width, on any machine ----------------------------
+
+// One request run by the portable path and by the emulated four-value vectors on two copies
+// of the same plane (rows starting `offset` complex values past a cache line); both copies'
+// rows, read through the result tables where the request has them.
+struct WideRun {
+  std::vector<double> portable, wide;
+};
+WideRun run_both_widths(FftRequest q, const std::vector<cld>& values, const std::vector<cld>& b,
+                        int32_t offset, Work& w) {
+  WideRun out;
+  for (int width = 0; width < 2; ++width) {
+    PlaneAt a_plane(values, q.m, q.n, offset), b_plane(b.empty() ? values : b, q.m, q.n, offset);
+    std::vector<double*> order_a(q.m), order_b(q.m);
+    FftRequest r = q;
+    r.rows = a_plane.rows.data();
+    r.rows_b = b.empty() ? nullptr : b_plane.rows.data();
+    r.table = w.table.data();
+    if (q.order != nullptr) r.order = order_a.data();
+    if (q.result_a != nullptr) r.result_a = order_a.data();
+    if (q.result_b != nullptr && r.rows_b != nullptr) r.result_b = order_b.data();
+    if (width == 0) {
+      fft_transform_portable(r);
+    } else {
+      fft_transform_emulated_wide(r);
+    }
+    const bool tables = q.order != nullptr || q.result_a != nullptr;
+    std::vector<double> got = a_plane.row_values(tables ? order_a : a_plane.rows, q.n);
+    if (r.rows_b != nullptr) {
+      const auto more = b_plane.row_values(r.result_b != nullptr ? order_b : b_plane.rows, q.n);
+      got.insert(got.end(), more.begin(), more.end());
+    }
+    (width == 0 ? out.portable : out.wide) = got;
+  }
+  return out;
+}
+
+std::vector<cld> random_values(int32_t m, int32_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<cld> v(static_cast<size_t>(m) * n);
+  for (cld& x : v) x = {u(rng), u(rng)};
+  return v;
+}
+
+// Every kind of request (plain, product with result tables on two planes, complex and real
+// factor, rows-last, filter with a wrapped column run) on shapes up to 512 x 1024, whose rows
+// start at each 16-byte step of a cache line: the four-value vectors compute exactly what
+// the one-value path computes; and a plain transform of the widest rows matches the DFT.
+TEST(Fft2dWideVectors, FourValueVectorsComputeWhatTheOneValuePathComputes) {
+  Work w(1024);
+  std::vector<double*> scratch_rows(1);
+  std::vector<double> scratch(2 * 1024);
+  scratch_rows[0] = scratch.data();
+  fft_2d_on(FftPath::portable, 1, 2 * 1024, 1, scratch_rows.data(), w.work.data(),
+            w.table.data());  // builds the table for every shape below
+  const std::vector<std::pair<int32_t, int32_t>> shapes = {
+      {1, 64}, {2, 16}, {4, 32}, {8, 8}, {16, 128}, {64, 64}, {32, 256}, {512, 64}, {8, 1024}};
+  for (auto [m, n] : shapes) {
+    const auto a = random_values(m, n, static_cast<uint32_t>(m * 7 + n));
+    const auto b = random_values(m, n, static_cast<uint32_t>(m * 11 + n));
+    PlaneAt spectrum(random_values(m, n, 5), m, n, 0);
+    for (int32_t offset = 0; offset < 4; ++offset) {
+      SCOPED_TRACE(testing::Message() << m << " x " << n << " offset " << offset);
+      FftRequest q{};
+      q.m = m;
+      q.n = n;
+      for (bool positive : {true, false}) {
+        q.positive = positive;
+        const WideRun plain = run_both_widths(q, a, {}, offset, w);
+        EXPECT_EQ(plain.wide, plain.portable);
+      }
+      FftRequest product = q;
+      product.positive = true;
+      product.factor = spectrum.rows.data();
+      product.result_a = product.result_b = reinterpret_cast<double**>(1);  // tables wanted
+      for (bool real : {false, true}) {
+        product.factor_real = real;
+        const WideRun got = run_both_widths(product, a, b, offset, w);
+        EXPECT_EQ(got.wide, got.portable) << "product, real " << real;
+      }
+      FftRequest rows_last = q;
+      rows_last.positive = false;
+      rows_last.order = reinterpret_cast<double**>(1);
+      rows_last.first_row = m - 1;
+      rows_last.row_count = m / 2 + 1;
+      const WideRun some = run_both_widths(rows_last, a, {}, offset, w);
+      EXPECT_EQ(some.wide, some.portable) << "rows-last";
+      FftRequest filter = product;
+      filter.filter = true;
+      filter.factor_real = false;
+      filter.input_columns = n / 2 + 1;
+      filter.first_column = n - 3 < 0 ? 0 : n - 3;
+      filter.column_count = n / 2;
+      const WideRun filtered = run_both_widths(filter, a, b, offset, w);
+      EXPECT_EQ(filtered.wide, filtered.portable) << "filter";
+    }
+  }
+  // The widest rows against the DFT, so that agreement is with a right answer.
+  const auto x = random_values(8, 1024, 3);
+  const auto want = direct_dft(x, 8, 1024, 1);
+  FftRequest q{};
+  q.m = 8;
+  q.n = 1024;
+  q.positive = true;
+  const WideRun got = run_both_widths(q, x, {}, 1, w);
+  std::vector<cld> wide(want.size());
+  for (size_t i = 0; i < want.size(); ++i) wide[i] = {got.wide[2 * i], got.wide[2 * i + 1]};
+  expect_close(wide, want, 1e-14);
 }
 
 }  // namespace
