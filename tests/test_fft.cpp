@@ -846,14 +846,6 @@ WideRun run_both_widths(FftRequest q, const std::vector<cld>& values, const std:
   return out;
 }
 
-std::vector<cld> random_values(int32_t m, int32_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  std::vector<cld> v(static_cast<size_t>(m) * n);
-  for (cld& x : v) x = {u(rng), u(rng)};
-  return v;
-}
-
 // Every kind of request (plain, product with result tables on two planes, complex and real
 // factor, rows-last, filter with a wrapped column run) on shapes up to 512 x 1024, whose rows
 // start at each 16-byte step of a cache line: the four-value vectors compute exactly what
@@ -868,9 +860,9 @@ TEST(Fft2dWideVectors, FourValueVectorsComputeWhatTheOneValuePathComputes) {
   const std::vector<std::pair<int32_t, int32_t>> shapes = {
       {1, 64}, {2, 16}, {4, 32}, {8, 8}, {16, 128}, {64, 64}, {32, 256}, {512, 64}, {8, 1024}};
   for (auto [m, n] : shapes) {
-    const auto a = random_values(m, n, static_cast<uint32_t>(m * 7 + n));
-    const auto b = random_values(m, n, static_cast<uint32_t>(m * 11 + n));
-    PlaneAt spectrum(random_values(m, n, 5), m, n, 0);
+    const auto a = Plane(m, n, static_cast<uint32_t>(m * 7 + n)).values();
+    const auto b = Plane(m, n, static_cast<uint32_t>(m * 11 + n)).values();
+    PlaneAt spectrum(Plane(m, n, 5).values(), m, n, 0);
     for (int32_t offset = 0; offset < 4; ++offset) {
       SCOPED_TRACE(testing::Message() << m << " x " << n << " offset " << offset);
       FftRequest q{};
@@ -908,7 +900,7 @@ TEST(Fft2dWideVectors, FourValueVectorsComputeWhatTheOneValuePathComputes) {
     }
   }
   // The widest rows against the DFT, so that agreement is with a right answer.
-  const auto x = random_values(8, 1024, 3);
+  const auto x = Plane(8, 1024, 3).values();
   const auto want = direct_dft(x, 8, 1024, 1);
   FftRequest q{};
   q.m = 8;
