@@ -46,6 +46,8 @@ void log_in_place(double* x, int32_t count) { log_many_avx2(x, x, count); }
 void log_rough(const double* x, double* out, int32_t count) { log_rough_many_avx2(x, out, count); }
 
 #include "render/tile_loops_x86.inc"
+// The float loading, which uses the shared loops' helpers.
+#include "render/tile_load_float_avx2.inc"
 
 }  // namespace
 

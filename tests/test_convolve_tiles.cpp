@@ -384,14 +384,17 @@ void expect_paths_round_alike(double weight_base, uint32_t seed) {
   Settings s;
   s.weight_base = weight_base;
   s.path = TilePath::portable;
-  TestImage<Pixel> reference(270, 250, 270);
+  // Float rows a multiple of four pixels long, so that the write-back's blocks line up with
+  // cache lines (and are stored past the caches) wherever the block of memory starts them.
+  constexpr int32_t kStride = kFloat ? 272 : 270;
+  TestImage<Pixel> reference(270, 250, kStride);
   ProgressLog log;
   int32_t count = 0;
   ASSERT_EQ(run_tiles(in, reference, s, taps, 9, log, count), PF_Err_NONE);
   for (TilePath path : {TilePath::avx2, TilePath::avx512}) {
     if (!tile_path_available(path)) continue;
     s.path = path;
-    TestImage<Pixel> out(270, 250, 270);
+    TestImage<Pixel> out(270, 250, kStride);
     ASSERT_EQ(run_tiles(in, out, s, taps, 9, log, count), PF_Err_NONE);
     int64_t differing = 0;
     for (size_t k = 0; k < out.pixels.size(); ++k) {
@@ -423,8 +426,11 @@ TEST(TileValues, FloatStoresTheWeightingAlikeOnEveryPath) {
 // logarithm leaves to the library (0, negative, subnormal, infinite, not a number), with
 // some lanes empty. Every stored colour must be the single-precision value of
 // s x ln(x) taken with the path's full logarithm (alpha is the full scale, so x is the
-// plane value itself).
-void expect_float_write_back_as_full_log(TilePath path, double weight_base, uint32_t seed) {
+// plane value itself). The output starts `offset` pixels after a cache line's start, so that
+// the blocks of four pixels that fill whole lines (stored past the caches) begin at every
+// column of a block; the pixels around the output stay as they were.
+void expect_float_write_back_as_full_log(TilePath path, double weight_base, uint32_t seed,
+                                         int32_t offset) {
   constexpr int32_t n = 32;
   TilePlan plan{};
   plan.n = n;
@@ -471,8 +477,18 @@ void expect_float_write_back_as_full_log(TilePath path, double weight_base, uint
       planes.ba_rows[r][2 * e + 1] = kind(rng) == 0 ? 0.0 : 1.0;  // empty, or alpha at full scale
     }
   }
-  TestImage<PF_PixelFloat> out(n, n, n);
-  tile_kernels(path).write_float(out.pixels.data(), plan, 0, 0, planes.planes());
+  // Room for a cache line's worth of pixels on either side of the n x n output.
+  const PF_PixelFloat untouched{-7.0f, -7.0f, -7.0f, -7.0f};
+  std::vector<PF_PixelFloat> block(static_cast<size_t>(n) * n + 8, untouched);
+  const auto start = reinterpret_cast<uintptr_t>(block.data());
+  const size_t to_line = (64 - start % 64) % 64 / sizeof(PF_PixelFloat);
+  PF_PixelFloat* const out = block.data() + to_line + offset;
+  tile_kernels(path).write_float(out, plan, 0, 0, planes.planes());
+  int64_t outside = 0;
+  for (const PF_PixelFloat* px = block.data(); px < block.data() + block.size(); ++px) {
+    if (px < out || px >= out + n * n) outside += std::memcmp(px, &untouched, sizeof(*px)) != 0;
+  }
+  EXPECT_EQ(outside, 0) << "offset " << offset;
 
   void (*full_log)(const double*, double*, int32_t) =
       path == TilePath::avx512 ? log_many_avx512 : log_many_avx2;
@@ -488,7 +504,7 @@ void expect_float_write_back_as_full_log(TilePath path, double weight_base, uint
       // Pixel (x, y) is plane element [x + n/2][y + n/2] (mod n): the quadrant swap.
       const double* rg = planes.rg_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
       const double* ba = planes.ba_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
-      const PF_PixelFloat& px = out.at(x, y);
+      const PF_PixelFloat& px = out[static_cast<size_t>(y) * n + x];
       const bool empty = ba[1] == 0.0;
       const float want[3] = {empty ? 0.0f : expected(rg[0]), empty ? 0.0f : expected(rg[1]),
                              empty ? 0.0f : expected(ba[0])};
@@ -500,14 +516,18 @@ void expect_float_write_back_as_full_log(TilePath path, double weight_base, uint
       EXPECT_EQ(px.alpha, empty ? 0.0f : 1.0f);
     }
   }
-  EXPECT_EQ(differing, 0) << "M " << weight_base << " " << path_name(path);
+  EXPECT_EQ(differing, 0) << "M " << weight_base << " " << path_name(path) << " offset " << offset;
   EXPECT_GT(positive, 3 * n * n / 2);
 }
 
 TEST(TileWriteBack, FloatColourIsTheFullLogarithmsOwnSinglePrecisionValue) {
   for (TilePath path : {TilePath::avx2, TilePath::avx512}) {
     if (!tile_path_available(path)) continue;
-    for (double m : {1.0001, 1.02, 1.1}) expect_float_write_back_as_full_log(path, m, 17);
+    for (double m : {1.0001, 1.02, 1.1}) {
+      for (int32_t offset = 0; offset < 4; ++offset) {
+        expect_float_write_back_as_full_log(path, m, 17 + offset, offset);
+      }
+    }
   }
 }
 
@@ -724,14 +744,18 @@ TEST(TileFloat, NonFiniteChannelsEnterAsZero) {
   clean.at(30, 25).blue = 0.0f;
   clean.at(10, 20).alpha = 0.0f;
   const std::vector<Tap> taps = random_taps(3, rng);
-  for (double m : {1.0, 1.05}) {
-    Settings s;
-    s.weight_base = m;
-    TestImage<PF_PixelFloat> out(40, 30, 40);
-    ProgressLog log;
-    int32_t count = 0;
-    ASSERT_EQ(run_tiles(in, out, s, taps, 3, log, count), PF_Err_NONE);
-    expect_matches_direct(clean, out, taps, s);
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    for (double m : {1.0, 1.05}) {
+      Settings s;
+      s.weight_base = m;
+      s.path = path;
+      TestImage<PF_PixelFloat> out(40, 30, 40);
+      ProgressLog log;
+      int32_t count = 0;
+      ASSERT_EQ(run_tiles(in, out, s, taps, 3, log, count), PF_Err_NONE);
+      expect_matches_direct(clean, out, taps, s);
+    }
   }
 }
 
