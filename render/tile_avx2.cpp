@@ -47,7 +47,7 @@ void log_rough(const double* x, double* out, int32_t count) { log_rough_many_avx
 
 #include "render/tile_loops_x86.inc"
 // The float loading, which uses the shared loops' helpers.
-#include "render/tile_load_float_avx2.inc"
+#include "render/tile_float_avx2.inc"
 
 }  // namespace
 
