@@ -17,7 +17,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "fft/fft2d.h"
 #include "fft/instruction_set.h"
@@ -65,20 +64,19 @@ bool filter_suits(const TileNeeds& needs) {
 }
 
 // The convolution of both planes with the (pre-scaled) kernel spectrum, through the filter
-// or in the rows-last order (filter_suits); `spectrum` names the spectrum's rows as the
-// products take them (see TilePlan::spectrum). `ordered` receives the planes as the
-// write-back must see them: its row pointers (kept in the tables) name the rows that hold
-// each result row.
-void convolve_planes(int32_t n, const double* const* spectrum, bool real_spectrum,
-                     const WorkingPlanes& planes, const TileNeeds& needs, bool filter,
-                     TileOrders& orders, WorkingPlanes& ordered) {
+// or in the rows-last order (filter_suits). `ordered` receives the planes as the write-back must
+// see them: its row pointers (kept in the tables) name the rows that hold each result row.
+void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes,
+                     const TileNeeds& needs, bool filter, TileOrders& orders,
+                     WorkingPlanes& ordered) {
   if (filter) {
-    fft_2d_filter(n, 2 * n, planes.rg.rows, planes.ba.rows, spectrum, real_spectrum, needs.reach,
-                  moved_by_half(n, needs.down.begin), needs.down.end - needs.down.begin,
-                  orders.rg.data(), orders.ba.data(), planes.fft_work, planes.fft_table);
+    fft_2d_filter(n, 2 * n, planes.rg.rows, planes.ba.rows, planes.kernel.rows, real_spectrum,
+                  needs.reach, moved_by_half(n, needs.down.begin),
+                  needs.down.end - needs.down.begin, orders.rg.data(), orders.ba.data(),
+                  planes.fft_work, planes.fft_table);
   } else {
-    fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, planes.ba.rows, spectrum, real_spectrum,
-                         moved_by_half(n, needs.across.begin),
+    fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, planes.ba.rows, planes.kernel.rows,
+                         real_spectrum, moved_by_half(n, needs.across.begin),
                          needs.across.end - needs.across.begin, orders.rg.data(), orders.ba.data(),
                          planes.fft_work, planes.fft_table);
   }
@@ -128,8 +126,7 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
         const bool filter = filter_suits(needs);
         source.whole_rows = !filter;
         load(input, plan, source, planes);
-        convolve_planes(n, plan.spectrum, plan.real_spectrum, planes, needs, filter, orders,
-                        ordered);
+        convolve_planes(n, plan.real_spectrum, planes, needs, filter, orders, ordered);
         write(output, plan, tx, ty, ordered);
       }
       // A failed report (a cancel, say) stops the reports but not the walk: the output is
@@ -194,26 +191,11 @@ bool point_symmetric(int32_t n, const ComplexPlane& kernel) {
   return true;
 }
 
-using SpectrumRows = std::array<const double*, kMaxTile>;
-
-// Where the real parts of row i start inside their plane row, in doubles. The forward
-// transform multiplies by them as its last column pass stores each value; that pass's
-// butterflies combine rows m / R apart (R up to 8), which differ in their top three bits.
-// Rows a power of two apart begin in one first-level cache set, so each row starts a cache
-// line further in per step of those bits: a butterfly's factor rows then take sets of their
-// own. Rows under 64 values have no room for that beside their n real parts (and fit the
-// cache anyway).
-int32_t real_row_start(int32_t n, int32_t i) { return n >= 64 ? 8 * ((8 * i / n) & 7) : 0; }
-
-// A real spectrum's rows as the product takes them: the n real parts of each row, from
-// real_row_start on; `rows` receives where each row's begin.
-void keep_real_parts(int32_t n, const ComplexPlane& kernel, SpectrumRows& rows) {
+// A real spectrum's rows as the product takes them: the n real parts at the row's start.
+void keep_real_parts(int32_t n, const ComplexPlane& kernel) {
   for (int32_t i = 0; i < n; ++i) {
     double* row = kernel.rows[i];
     for (int32_t j = 0; j < n; ++j) row[j] = row[2 * j];
-    double* start = row + real_row_start(n, i);
-    std::memmove(start, row, sizeof(double) * static_cast<size_t>(n));
-    rows[i] = start;
   }
 }
 
@@ -286,12 +268,10 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   const bool real_spectrum = point_symmetric(n, planes.kernel);
   fft_2d(n, 2 * n, 1, planes.kernel.rows, planes.fft_work, planes.fft_table);
   scale_kernel(n, planes.kernel);
-  SpectrumRows real_rows;
-  if (real_spectrum) keep_real_parts(n, planes.kernel, real_rows);
+  if (real_spectrum) keep_real_parts(n, planes.kernel);
 
   TilePlan plan{};
   plan.real_spectrum = real_spectrum;
-  plan.spectrum = real_spectrum ? real_rows.data() : planes.kernel.rows;
   plan.n = n;
   plan.p = p;
   plan.width = output_width_of(rec);

@@ -35,11 +35,8 @@ struct TilePlan {
   // (exactly, being a power of two) and divided out again in the write-back.
   double alpha_scale;
   // The kernel is real and point-symmetric, so its spectrum is real: the kernel plane's rows
-  // then hold only the spectrum's real parts, n doubles each, not all from the row's start.
+  // then hold only the spectrum's real parts, n doubles each.
   bool real_spectrum;
-  // The spectrum's rows as the transforms' products take them: the kernel plane's rows, or
-  // where their real parts start.
-  const double* const* spectrum;
 };
 
 // The power of two nearest to largest_colour / alpha_full_scale (in the ratio's logarithm),

@@ -420,23 +420,34 @@ TEST(Fft2dTimes, TwoPlanesTogetherAsEachAlone) {
 
 // A real factor (rows of the n real parts only) multiplies as the complex factor with zero
 // imaginary parts does, on every path, for shapes whose product rides on a sweep, on a
-// pass inside the blocks, or stands alone (one row), and for two planes at once.
+// pass inside the blocks, or stands alone (one row), and for two planes at once. Its rows
+// start at different places of rows with room for 2n values, unaligned too: the product
+// takes them through their pointers wherever they lie. Each value is the plain transform's times
+// its real, rounded once (both parts, whether the product is done as the last pass stores or
+// afterwards), and where the plane is small enough, the DFT times the factor.
 TEST(Fft2dTimes, RealFactorMultipliesAsItsComplexForm) {
   for (auto [m, n] : {std::pair{1, 8}, std::pair{2, 2}, std::pair{8, 4}, std::pair{32, 32},
-                      std::pair{512, 64}, std::pair{256, 512}}) {
+                      std::pair{128, 256}, std::pair{512, 64}, std::pair{256, 512}}) {
+    Plane complex_form(m, n, 21);
+    std::vector<std::vector<double>> real_store(m, std::vector<double>(2 * n, kSentinel));
+    std::vector<const double*> real_rows;
+    for (int32_t r = 0; r < m; ++r) {
+      double* reals = real_store[r].data() + (37 * r) % (n + 1);
+      for (int32_t c = 0; c < n; ++c) {
+        reals[c] = complex_form.rows[r][2 * c];
+        complex_form.rows[r][2 * c + 1] = 0.0;
+      }
+      real_rows.push_back(reals);
+    }
+    std::vector<cld> want;
+    if (m * n <= 32768 && m <= 128) {
+      want = direct_dft(Plane(m, n, 22).values(), m, n, 1);
+      const auto f = complex_form.values();
+      for (size_t i = 0; i < want.size(); ++i) want[i] *= f[i];
+    }
     for (FftPath path : paths()) {
       SCOPED_TRACE(testing::Message() << m << " x " << n << " path " << static_cast<int>(path));
-      Plane complex_form(m, n, 21), a(m, n, 22), b(m, n, 23), a_complex(m, n, 22),
-          b_complex(m, n, 23);
-      std::vector<std::vector<double>> reals(m, std::vector<double>(n));
-      std::vector<const double*> real_rows;
-      for (int32_t r = 0; r < m; ++r) {
-        for (int32_t c = 0; c < n; ++c) {
-          reals[r][c] = complex_form.rows[r][2 * c];
-          complex_form.rows[r][2 * c + 1] = 0.0;
-        }
-        real_rows.push_back(reals[r].data());
-      }
+      Plane a(m, n, 22), b(m, n, 23), a_complex(m, n, 22), b_complex(m, n, 23), a_plain(m, n, 22);
       Work w(std::max(m, n));
       FftOptions real;
       real.rows_b = b.rows.data();
@@ -447,8 +458,15 @@ TEST(Fft2dTimes, RealFactorMultipliesAsItsComplexForm) {
       complex.rows_b = b_complex.rows.data();
       complex.factor = complex_form.rows.data();
       fft_2d_with(path, m, 2 * n, 1, a_complex.rows.data(), complex, w.work.data(), w.table.data());
+      run_on(path, a_plain, 1, w);
       EXPECT_EQ(a.values(), a_complex.values());
       EXPECT_EQ(b.values(), b_complex.values());
+      int32_t not_once_rounded = 0;
+      for (int32_t r = 0; r < m; ++r)
+        for (int32_t c = 0; c < 2 * n; ++c)
+          if (a.rows[r][c] != a_plain.rows[r][c] * real_rows[r][c / 2]) ++not_once_rounded;
+      EXPECT_EQ(not_once_rounded, 0);
+      if (!want.empty()) expect_close(a.values(), want, 1e-14);
       EXPECT_TRUE(a.padding_intact() && b.padding_intact());
     }
   }
