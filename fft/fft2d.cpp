@@ -168,6 +168,25 @@ void fft_2d_filter_on(FftPath path, int32_t m, int32_t row_doubles, double** row
   fft_request_on(path, request);
 }
 
+void fft_2d_convolve_rows_on(FftPath path, int32_t m, int32_t row_doubles, double** rows_a,
+                             double** rows_b, const double* const* spectrum, bool spectrum_real,
+                             int32_t first_row, int32_t row_count, double** result_a,
+                             double** result_b, int32_t* fft_work, double* fft_table) {
+  if (rows_a == nullptr || spectrum == nullptr || result_a == nullptr ||
+      (rows_b != nullptr && result_b == nullptr) || !ready_for(m, row_doubles, fft_work, fft_table))
+    return;
+  FftRequest request = plain_request(m, row_doubles / 2, true, rows_a, fft_table);
+  request.convolve_rows = true;
+  request.rows_b = rows_b;
+  request.factor = spectrum;
+  request.factor_real = spectrum_real;
+  request.result_a = result_a;
+  request.result_b = result_b;
+  request.first_row = first_row & (m - 1);  // also folds a negative start
+  request.row_count = row_count < 0 ? 0 : row_count > m ? m : row_count;
+  fft_request_on(path, request);
+}
+
 void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                int32_t* fft_work, double* fft_table) {
   fft_2d_with(path, m, row_doubles, sign, rows, FftOptions{}, fft_work, fft_table);
@@ -207,6 +226,14 @@ void fft_2d_filter(int32_t m, int32_t row_doubles, double** rows_a, double** row
   fft_2d_filter_on(fft_best_path(), m, row_doubles, rows_a, rows_b, spectrum, spectrum_real,
                    input_columns, first_column, column_count, result_a, result_b, fft_work,
                    fft_table);
+}
+
+void fft_2d_convolve_rows(int32_t m, int32_t row_doubles, double** rows_a, double** rows_b,
+                          const double* const* spectrum, bool spectrum_real, int32_t first_row,
+                          int32_t row_count, double** result_a, double** result_b,
+                          int32_t* fft_work, double* fft_table) {
+  fft_2d_convolve_rows_on(fft_best_path(), m, row_doubles, rows_a, rows_b, spectrum, spectrum_real,
+                          first_row, row_count, result_a, result_b, fft_work, fft_table);
 }
 
 void swap_quadrants(double** rows, int32_t n) {

@@ -48,5 +48,19 @@ void fft_2d_filter(int32_t m, int32_t row_doubles, double** rows_a, double** row
                    int32_t first_column, int32_t column_count, double** result_a, double** result_b,
                    int32_t* fft_work, double* fft_table);
 
+// The same convolution in the other order, for a caller that needs only some rows of the
+// result: fft_2d (sign +1) of both planes with the product (fft_2d_pair_times), then fft_2d
+// (sign -1) computing only the row_count rows first_row, first_row + 1, ... (mod m) of the
+// result (fft_2d_some_rows), each unscaled; the rows not asked for hold intermediate values.
+// With a real spectrum and two planes, the inverse transforms' first column pass is done on
+// the way out of the forward transforms' last one (the same values, one trip of the planes
+// through memory fewer). The rows are not moved: afterwards result_a[k] (result_b[k]) is
+// the row of rows_a (rows_b) that holds row k of the result (m entries each, given by the
+// caller; without them nothing is done).
+void fft_2d_convolve_rows(int32_t m, int32_t row_doubles, double** rows_a, double** rows_b,
+                          const double* const* spectrum, bool spectrum_real, int32_t first_row,
+                          int32_t row_count, double** result_a, double** result_b,
+                          int32_t* fft_work, double* fft_table);
+
 // Exchanges the quadrants of an n x n plane: the cyclic shift by n/2 along both axes.
 void swap_quadrants(double** rows, int32_t n);

@@ -24,6 +24,9 @@ struct FftRequest {
   // The filter (fft_2d_filter): result_a (result_b) required, factor the spectrum.
   bool filter;
   int32_t input_columns, first_column, column_count;
+  // The rows-last convolution (fft_2d_convolve_rows): result_a (result_b) required, factor
+  // the spectrum, first_row and row_count the result's rows computed.
+  bool convolve_rows;
 };
 
 // True when this machine can run the path.
@@ -52,6 +55,12 @@ struct FftOptions {
 // The transform with its options on the given path: the table rules, then the work.
 void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, double** rows,
                  const FftOptions& options, int32_t* fft_work, double* fft_table);
+
+// fft_2d_convolve_rows on the given path.
+void fft_2d_convolve_rows_on(FftPath path, int32_t m, int32_t row_doubles, double** rows_a,
+                             double** rows_b, const double* const* spectrum, bool spectrum_real,
+                             int32_t first_row, int32_t row_count, double** result_a,
+                             double** result_b, int32_t* fft_work, double* fft_table);
 
 // fft_2d_filter on the given path.
 void fft_2d_filter_on(FftPath path, int32_t m, int32_t row_doubles, double** rows_a,

@@ -75,15 +75,10 @@ void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes,
                   needs.down.end - needs.down.begin, orders.rg.data(), orders.ba.data(),
                   planes.fft_work, planes.fft_table);
   } else {
-    const int32_t first = moved_by_half(n, needs.across.begin);
-    const int32_t count = needs.across.end - needs.across.begin;
-    fft_2d_pair_times(n, 2 * n, 1, planes.rg.rows, planes.ba.rows, planes.kernel.rows,
-                      real_spectrum, orders.rg.data(), orders.ba.data(), planes.fft_work,
-                      planes.fft_table);
-    fft_2d_some_rows(n, 2 * n, -1, orders.rg.data(), orders.rg.data(), first, count,
-                     planes.fft_work, planes.fft_table);
-    fft_2d_some_rows(n, 2 * n, -1, orders.ba.data(), orders.ba.data(), first, count,
-                     planes.fft_work, planes.fft_table);
+    fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, planes.ba.rows, planes.kernel.rows,
+                         real_spectrum, moved_by_half(n, needs.across.begin),
+                         needs.across.end - needs.across.begin, orders.rg.data(), orders.ba.data(),
+                         planes.fft_work, planes.fft_table);
   }
   ordered = planes;
   ordered.rg.rows = orders.rg.data();

@@ -420,23 +420,34 @@ TEST(Fft2dTimes, TwoPlanesTogetherAsEachAlone) {
 
 // A real factor (rows of the n real parts only) multiplies as the complex factor with zero
 // imaginary parts does, on every path, for shapes whose product rides on a sweep, on a
-// pass inside the blocks, or stands alone (one row), and for two planes at once.
+// pass inside the blocks, or stands alone (one row), and for two planes at once. Its rows
+// start at different places of rows with room for 2n values, unaligned too: the product
+// takes them through their pointers wherever they lie. Each value is the plain transform's times
+// its real, rounded once (both parts, whether the product is done as the last pass stores or
+// afterwards), and where the plane is small enough, the DFT times the factor.
 TEST(Fft2dTimes, RealFactorMultipliesAsItsComplexForm) {
   for (auto [m, n] : {std::pair{1, 8}, std::pair{2, 2}, std::pair{8, 4}, std::pair{32, 32},
-                      std::pair{512, 64}, std::pair{256, 512}}) {
+                      std::pair{128, 256}, std::pair{512, 64}, std::pair{256, 512}}) {
+    Plane complex_form(m, n, 21);
+    std::vector<std::vector<double>> real_store(m, std::vector<double>(2 * n, kSentinel));
+    std::vector<const double*> real_rows;
+    for (int32_t r = 0; r < m; ++r) {
+      double* reals = real_store[r].data() + (37 * r) % (n + 1);
+      for (int32_t c = 0; c < n; ++c) {
+        reals[c] = complex_form.rows[r][2 * c];
+        complex_form.rows[r][2 * c + 1] = 0.0;
+      }
+      real_rows.push_back(reals);
+    }
+    std::vector<cld> want;
+    if (m * n <= 32768 && m <= 128) {
+      want = direct_dft(Plane(m, n, 22).values(), m, n, 1);
+      const auto f = complex_form.values();
+      for (size_t i = 0; i < want.size(); ++i) want[i] *= f[i];
+    }
     for (FftPath path : paths()) {
       SCOPED_TRACE(testing::Message() << m << " x " << n << " path " << static_cast<int>(path));
-      Plane complex_form(m, n, 21), a(m, n, 22), b(m, n, 23), a_complex(m, n, 22),
-          b_complex(m, n, 23);
-      std::vector<std::vector<double>> reals(m, std::vector<double>(n));
-      std::vector<const double*> real_rows;
-      for (int32_t r = 0; r < m; ++r) {
-        for (int32_t c = 0; c < n; ++c) {
-          reals[r][c] = complex_form.rows[r][2 * c];
-          complex_form.rows[r][2 * c + 1] = 0.0;
-        }
-        real_rows.push_back(reals[r].data());
-      }
+      Plane a(m, n, 22), b(m, n, 23), a_complex(m, n, 22), b_complex(m, n, 23), a_plain(m, n, 22);
       Work w(std::max(m, n));
       FftOptions real;
       real.rows_b = b.rows.data();
@@ -447,8 +458,15 @@ TEST(Fft2dTimes, RealFactorMultipliesAsItsComplexForm) {
       complex.rows_b = b_complex.rows.data();
       complex.factor = complex_form.rows.data();
       fft_2d_with(path, m, 2 * n, 1, a_complex.rows.data(), complex, w.work.data(), w.table.data());
+      run_on(path, a_plain, 1, w);
       EXPECT_EQ(a.values(), a_complex.values());
       EXPECT_EQ(b.values(), b_complex.values());
+      int32_t not_once_rounded = 0;
+      for (int32_t r = 0; r < m; ++r)
+        for (int32_t c = 0; c < 2 * n; ++c)
+          if (a.rows[r][c] != a_plain.rows[r][c] * real_rows[r][c / 2]) ++not_once_rounded;
+      EXPECT_EQ(not_once_rounded, 0);
+      if (!want.empty()) expect_close(a.values(), want, 1e-14);
       EXPECT_TRUE(a.padding_intact() && b.padding_intact());
     }
   }
@@ -621,6 +639,45 @@ std::vector<cld> direct_filter(const Plane& x, const std::vector<Tap>& taps, int
   return y;
 }
 
+// A copy of a plane whose rows point into the copy's own store, in the same order.
+Plane copy_of(const Plane& from) {
+  Plane copy = from;
+  for (int32_t r = 0; r < from.m; ++r)
+    copy.rows[r] = copy.store.data() + (from.rows[r] - from.store.data());
+  copy.rows_copy = copy.rows;
+  return copy;
+}
+
+// A filter of four random taps (doubled into point-symmetric pairs for a real spectrum) and
+// its spectrum's rows as the products take them: complex values, or the real parts alone.
+struct TapFilter {
+  std::vector<Tap> taps;
+  std::vector<std::vector<double>> factor;
+  std::vector<const double*> rows;
+};
+
+TapFilter tap_filter(int32_t m, int32_t n, bool real, std::mt19937& rng) {
+  std::uniform_int_distribution<int32_t> row(0, m - 1), column(0, n - 1);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  TapFilter f;
+  for (int t = 0; t < 4; ++t) {
+    Tap tap{row(rng), column(rng), {u(rng), real ? 0.0 : u(rng)}};
+    f.taps.push_back(tap);
+    if (real) f.taps.push_back(Tap{(m - tap.dr) % m, (n - tap.dc) % n, tap.h});
+  }
+  const std::vector<cld> spectrum = tap_spectrum(f.taps, m, n);
+  f.factor.resize(m);
+  for (int32_t r = 0; r < m; ++r) {
+    for (int32_t k = 0; k < n; ++k) {
+      const cld v = spectrum[r * n + k];
+      f.factor[r].push_back(static_cast<double>(v.real()));
+      if (!real) f.factor[r].push_back(static_cast<double>(v.imag()));
+    }
+    f.rows.push_back(f.factor[r].data());
+  }
+  return f;
+}
+
 // The filter of one or two planes against the direct cyclic convolution, on every path:
 // columns asked for (a run that goes round the row's end) hold the result, the input's
 // columns beyond input_columns (filled with other values) act as copies of the last one
@@ -640,39 +697,16 @@ TEST(Fft2dFilter, IsTheCyclicConvolutionOfTheColumnsAskedFor) {
     for (FftPath path : paths()) {
       SCOPED_TRACE(testing::Message() << c.m << " x " << c.n << " path " << static_cast<int>(path));
       std::mt19937 rng(c.m * 7 + c.n);
-      std::uniform_int_distribution<int32_t> row(0, c.m - 1), column(0, c.n - 1);
-      std::uniform_real_distribution<double> u(-1.0, 1.0);
-      std::vector<Tap> taps;
-      for (int t = 0; t < 4; ++t) {
-        Tap tap{row(rng), column(rng), {u(rng), c.real ? 0.0 : u(rng)}};
-        taps.push_back(tap);
-        if (c.real) taps.push_back(Tap{(c.m - tap.dr) % c.m, (c.n - tap.dc) % c.n, tap.h});
-      }
-      const std::vector<cld> spectrum = tap_spectrum(taps, c.m, c.n);
-      std::vector<std::vector<double>> factor(c.m);
-      std::vector<const double*> factor_rows;
-      for (int32_t r = 0; r < c.m; ++r) {
-        for (int32_t k = 0; k < c.n; ++k) {
-          const cld v = spectrum[r * c.n + k];
-          if (c.real) {
-            factor[r].push_back(static_cast<double>(v.real()));
-          } else {
-            factor[r].push_back(static_cast<double>(v.real()));
-            factor[r].push_back(static_cast<double>(v.imag()));
-          }
-        }
-        factor_rows.push_back(factor[r].data());
-      }
+      const TapFilter filter = tap_filter(c.m, c.n, c.real, rng);
+      const std::vector<Tap>& taps = filter.taps;
+      const std::vector<const double*>& factor_rows = filter.rows;
       Plane a(c.m, c.n, 31), b(c.m, c.n, 32);
       const std::vector<cld> want_a = direct_filter(a, taps, c.input_columns);
       const std::vector<cld> want_b = direct_filter(b, taps, c.input_columns);
       for (Plane* p : {&a, &b})
         for (int32_t r = 0; r < c.m; ++r)
           for (int32_t k = 2 * c.input_columns; k < 2 * c.n; ++k) p->rows[r][k] = 1e6 + k;
-      Plane alone = a;
-      alone.rows.clear();
-      for (int32_t r = 0; r < c.m; ++r)
-        alone.rows.push_back(alone.store.data() + (a.rows[r] - a.store.data()));
+      Plane alone = copy_of(a);
       std::vector<double*> result_a(c.m), result_b(c.m), result_alone(c.m);
       Work w(std::max(c.m, c.n));
       fft_2d_filter_on(path, c.m, 2 * c.n, a.rows.data(), b.rows.data(), factor_rows.data(), c.real,
@@ -698,6 +732,85 @@ TEST(Fft2dFilter, IsTheCyclicConvolutionOfTheColumnsAskedFor) {
           }
         }
         expect_close(got, expected, 1e-13);
+        EXPECT_TRUE(plane->padding_intact());
+      }
+    }
+  }
+}
+
+// The convolution in the rows-last order against the direct cyclic convolution, on every
+// path: the rows asked for (a run that goes round the plane's end) hold the result, the
+// result tables name each row of its own plane once, nothing beyond the rows is touched, and
+// the values are those of the forward transform with the product followed by the inverse
+// one computing the same rows, bit for bit. The shapes include column plans whose last pass
+// is a sweep over the whole plane of radix 8 under an inverse first pass of radix 8 and of
+// radix 4 (512 x 512, 32 x 16384), on which the inverse's first pass rides with a real
+// spectrum and two planes; one plane, a complex spectrum, and plans without sweeps take the
+// separate passes.
+TEST(Fft2dConvolveRows, IsTheCyclicConvolutionOfTheRowsAskedFor) {
+  struct Case {
+    int32_t m, n, first, count;
+    bool real;
+  };
+  const Case cases[] = {{512, 512, 500, 40, true}, {32, 16384, 3, 20, true},
+                        {256, 64, 0, 256, false},  {16, 8, 12, 9, true},
+                        {8, 32, 7, 2, false},      {1, 16, 0, 1, true}};
+  for (const Case& c : cases) {
+    std::mt19937 rng(c.m * 5 + c.n);
+    const TapFilter filter = tap_filter(c.m, c.n, c.real, rng);
+    Plane a(c.m, c.n, 41), b(c.m, c.n, 42);
+    const std::vector<cld> want_a = direct_filter(a, filter.taps, c.n);
+    const std::vector<cld> want_b = direct_filter(b, filter.taps, c.n);
+    for (FftPath path : paths()) {
+      SCOPED_TRACE(testing::Message() << c.m << " x " << c.n << " path " << static_cast<int>(path));
+      Plane pa = copy_of(a), pb = copy_of(b), alone = copy_of(a);
+      std::vector<double*> result_a(c.m), result_b(c.m), result_alone(c.m);
+      Work w(std::max(c.m, c.n));
+      fft_2d_convolve_rows_on(path, c.m, 2 * c.n, pa.rows.data(), pb.rows.data(),
+                              filter.rows.data(), c.real, c.first, c.count, result_a.data(),
+                              result_b.data(), w.work.data(), w.table.data());
+      fft_2d_convolve_rows_on(path, c.m, 2 * c.n, alone.rows.data(), nullptr, filter.rows.data(),
+                              c.real, c.first, c.count, result_alone.data(), nullptr, w.work.data(),
+                              w.table.data());
+      // The same work in separate calls: the product, then each plane's inverse.
+      Plane sa = copy_of(a), sb = copy_of(b);
+      std::vector<double*> separate_a(c.m), separate_b(c.m);
+      FftOptions product;
+      product.rows_b = sb.rows.data();
+      product.factor = filter.rows.data();
+      product.factor_real = c.real;
+      product.result_a = separate_a.data();
+      product.result_b = separate_b.data();
+      fft_2d_with(path, c.m, 2 * c.n, 1, sa.rows.data(), product, w.work.data(), w.table.data());
+      for (std::vector<double*>* order : {&separate_a, &separate_b}) {
+        FftOptions some;
+        some.order = order->data();
+        some.first_row = c.first;
+        some.row_count = c.count;
+        fft_2d_with(path, c.m, 2 * c.n, -1, order->data(), some, w.work.data(), w.table.data());
+      }
+      for (auto [plane, result, want, separate] :
+           {std::tuple{&pa, &result_a, &want_a, &separate_a},
+            std::tuple{&pb, &result_b, &want_b, &separate_b},
+            std::tuple{&alone, &result_alone, &want_a, &separate_a}}) {
+        std::vector<double*> named = *result;
+        std::sort(named.begin(), named.end());
+        std::vector<double*> own = plane->rows;
+        std::sort(own.begin(), own.end());
+        EXPECT_EQ(named, own);
+        std::vector<cld> got, expected;
+        std::vector<double> bits, separate_bits;
+        for (int32_t t = 0; t < c.count; ++t) {
+          const int32_t r = (c.first + t) % c.m;
+          for (int32_t col = 0; col < c.n; ++col) {
+            got.emplace_back((*result)[r][2 * col], (*result)[r][2 * col + 1]);
+            expected.push_back((*want)[r * c.n + col]);
+          }
+          bits.insert(bits.end(), (*result)[r], (*result)[r] + 2 * c.n);
+          separate_bits.insert(separate_bits.end(), (*separate)[r], (*separate)[r] + 2 * c.n);
+        }
+        expect_close(got, expected, 1e-13);
+        EXPECT_EQ(bits, separate_bits);
         EXPECT_TRUE(plane->padding_intact());
       }
     }
