@@ -79,6 +79,25 @@ FftRequest plain_request(int32_t m, int32_t n, bool positive, double* const* row
   return request;
 }
 
+// The part of a request the two orders of a convolution share (both planes, the spectrum,
+// the result tables), after the checks of a call that can be made: false for one that
+// cannot, which writes nothing.
+bool convolution_request(int32_t m, int32_t row_doubles, double** rows_a, double** rows_b,
+                         const double* const* spectrum, bool spectrum_real, double** result_a,
+                         double** result_b, int32_t* fft_work, double* fft_table,
+                         FftRequest& request) {
+  if (rows_a == nullptr || spectrum == nullptr || result_a == nullptr ||
+      (rows_b != nullptr && result_b == nullptr) || !ready_for(m, row_doubles, fft_work, fft_table))
+    return false;
+  request = plain_request(m, row_doubles / 2, true, rows_a, fft_table);
+  request.rows_b = rows_b;
+  request.factor = spectrum;
+  request.factor_real = spectrum_real;
+  request.result_a = result_a;
+  request.result_b = result_b;
+  return true;
+}
+
 }  // namespace
 
 bool fft_path_available(FftPath path) {
@@ -151,17 +170,12 @@ void fft_2d_filter_on(FftPath path, int32_t m, int32_t row_doubles, double** row
                       double** rows_b, const double* const* spectrum, bool spectrum_real,
                       int32_t input_columns, int32_t first_column, int32_t column_count,
                       double** result_a, double** result_b, int32_t* fft_work, double* fft_table) {
-  if (rows_a == nullptr || spectrum == nullptr || result_a == nullptr ||
-      (rows_b != nullptr && result_b == nullptr) || !ready_for(m, row_doubles, fft_work, fft_table))
+  FftRequest request;
+  if (!convolution_request(m, row_doubles, rows_a, rows_b, spectrum, spectrum_real, result_a,
+                           result_b, fft_work, fft_table, request))
     return;
   const int32_t n = row_doubles / 2;
-  FftRequest request = plain_request(m, n, true, rows_a, fft_table);
   request.filter = true;
-  request.rows_b = rows_b;
-  request.factor = spectrum;
-  request.factor_real = spectrum_real;
-  request.result_a = result_a;
-  request.result_b = result_b;
   request.input_columns = input_columns < 1 || input_columns > n ? n : input_columns;
   request.first_column = first_column & (n - 1);  // also folds a negative start
   request.column_count = column_count < 0 ? 0 : column_count > n ? n : column_count;
@@ -172,16 +186,11 @@ void fft_2d_convolve_rows_on(FftPath path, int32_t m, int32_t row_doubles, doubl
                              double** rows_b, const double* const* spectrum, bool spectrum_real,
                              int32_t first_row, int32_t row_count, double** result_a,
                              double** result_b, int32_t* fft_work, double* fft_table) {
-  if (rows_a == nullptr || spectrum == nullptr || result_a == nullptr ||
-      (rows_b != nullptr && result_b == nullptr) || !ready_for(m, row_doubles, fft_work, fft_table))
+  FftRequest request;
+  if (!convolution_request(m, row_doubles, rows_a, rows_b, spectrum, spectrum_real, result_a,
+                           result_b, fft_work, fft_table, request))
     return;
-  FftRequest request = plain_request(m, row_doubles / 2, true, rows_a, fft_table);
   request.convolve_rows = true;
-  request.rows_b = rows_b;
-  request.factor = spectrum;
-  request.factor_real = spectrum_real;
-  request.result_a = result_a;
-  request.result_b = result_b;
   request.first_row = first_row & (m - 1);  // also folds a negative start
   request.row_count = row_count < 0 ? 0 : row_count > m ? m : row_count;
   fft_request_on(path, request);

@@ -648,6 +648,14 @@ Plane copy_of(const Plane& from) {
   return copy;
 }
 
+// A result table names every row of its own plane once.
+void expect_names_own_rows(std::vector<double*> named, const Plane& plane) {
+  std::sort(named.begin(), named.end());
+  std::vector<double*> own = plane.rows;
+  std::sort(own.begin(), own.end());
+  EXPECT_EQ(named, own);
+}
+
 // A filter of four random taps (doubled into point-symmetric pairs for a real spectrum) and
 // its spectrum's rows as the products take them: complex values, or the real parts alone.
 struct TapFilter {
@@ -718,11 +726,7 @@ TEST(Fft2dFilter, IsTheCyclicConvolutionOfTheColumnsAskedFor) {
       for (auto [plane, result, want] :
            {std::tuple{&a, &result_a, &want_a}, std::tuple{&b, &result_b, &want_b},
             std::tuple{&alone, &result_alone, &want_a}}) {
-        std::vector<double*> named = *result;
-        std::sort(named.begin(), named.end());
-        std::vector<double*> own = plane->rows;
-        std::sort(own.begin(), own.end());
-        EXPECT_EQ(named, own);
+        expect_names_own_rows(*result, *plane);
         std::vector<cld> got, expected;
         for (int32_t r = 0; r < c.m; ++r) {
           for (int32_t t = 0; t < c.count; ++t) {
@@ -793,11 +797,7 @@ TEST(Fft2dConvolveRows, IsTheCyclicConvolutionOfTheRowsAskedFor) {
            {std::tuple{&pa, &result_a, &want_a, &separate_a},
             std::tuple{&pb, &result_b, &want_b, &separate_b},
             std::tuple{&alone, &result_alone, &want_a, &separate_a}}) {
-        std::vector<double*> named = *result;
-        std::sort(named.begin(), named.end());
-        std::vector<double*> own = plane->rows;
-        std::sort(own.begin(), own.end());
-        EXPECT_EQ(named, own);
+        expect_names_own_rows(*result, *plane);
         std::vector<cld> got, expected;
         std::vector<double> bits, separate_bits;
         for (int32_t t = 0; t < c.count; ++t) {
