@@ -98,7 +98,40 @@ bool convolution_request(int32_t m, int32_t row_doubles, double** rows_a, double
   return true;
 }
 
+// Exchanges the values (of `width` doubles each) at columns a and b of a row.
+void swap_values(double* row, int32_t a, int32_t b, int width) {
+  for (int w = 0; w < width; ++w) std::swap(row[width * a + w], row[width * b + w]);
+}
+
+// One row of n >= 16 values of `width` doubles each into the spectrum order, in place: both
+// steps of the order exchange values in pairs.
+void row_into_spectrum_order(double* row, int32_t n, int width) {
+  int32_t r = 0;  // k's bit reversal, counted along with k
+  for (int32_t k = 0; k < n; ++k) {
+    if (r > k) swap_values(row, k, r, width);
+    int32_t bit = n >> 1;
+    while (bit > 0 && (r & bit)) {
+      r ^= bit;
+      bit >>= 1;
+    }
+    r |= bit;
+  }
+  for (int32_t block = 0; block < n; block += 16) {
+    for (int32_t i = 0; i < 4; ++i) {
+      for (int32_t j = i + 1; j < 4; ++j)
+        swap_values(row, block + 4 * i + j, block + 4 * j + i, width);
+    }
+  }
+}
+
 }  // namespace
+
+void fft_2d_spectrum_order(int32_t m, int32_t row_doubles, double** rows, bool real) {
+  const int32_t n = row_doubles / 2;
+  if (rows == nullptr || !usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || n < 16)
+    return;
+  for (int32_t r = 0; r < m; ++r) row_into_spectrum_order(rows[r], n, real ? 1 : 2);
+}
 
 bool fft_path_available(FftPath path) {
 #if defined(__GNUC__) && defined(__x86_64__)

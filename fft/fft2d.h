@@ -33,25 +33,35 @@ void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** ro
 void fft_2d_some_rows(int32_t m, int32_t row_doubles, int32_t sign, double** rows, double** order,
                       int32_t first_row, int32_t row_count, int32_t* fft_work, double* fft_table);
 
+// Puts every row of a filter's spectrum (m rows of row_doubles / 2 complex values, or with
+// `real` of as many reals) in the spectrum order, the order in which the row transforms of
+// fft_2d_filter and fft_2d_convolve_rows leave their values and take them back, so that
+// their products need no row permuted: the value of column k goes to column rev(k) (the
+// bit reversal), and then each block of 16 columns, read as a 4 x 4 matrix row by row, is
+// transposed. Rows of fewer than 16 values stay as they are. A shape fft_2d would leave
+// alone is left alone here too.
+void fft_2d_spectrum_order(int32_t m, int32_t row_doubles, double** rows, bool real);
+
 // The cyclic convolution of one or two planes of the same shape (rows_b may be null) with a
-// filter given by its spectrum: fft_2d (sign +1), every value times the value at the same
-// place of `spectrum` (as fft_2d_pair_times does, also with spectrum_real), then fft_2d
-// (sign -1), each unscaled. The work is ordered so that it can skip what the caller does not
-// need: the input's columns from input_columns on are taken as copies of column
-// input_columns - 1 (whatever they hold), and only the column_count columns first_column,
-// first_column + 1, ... (mod n) of the result are computed (the others hold intermediate
-// values). The rows are not moved: afterwards result_a[k] (result_b[k]) is the row of
-// rows_a (rows_b) that holds row k of the result (m entries each, given by the caller;
-// without them nothing is done).
+// filter given by its spectrum in the spectrum order (fft_2d_spectrum_order): fft_2d
+// (sign +1), every value times the value at the same place of the spectrum (as
+// fft_2d_pair_times does, also with spectrum_real), then fft_2d (sign -1), each unscaled. The work
+// is ordered so that it can skip what the caller does not need: the input's columns from
+// input_columns on are taken as copies of column input_columns - 1 (whatever they hold), and only
+// the column_count columns first_column, first_column + 1, ... (mod n) of the result are computed
+// (the others hold intermediate values). The rows are not moved: afterwards result_a[k]
+// (result_b[k]) is the row of rows_a (rows_b) that holds row k of the result (m entries each, given
+// by the caller; without them nothing is done).
 void fft_2d_filter(int32_t m, int32_t row_doubles, double** rows_a, double** rows_b,
                    const double* const* spectrum, bool spectrum_real, int32_t input_columns,
                    int32_t first_column, int32_t column_count, double** result_a, double** result_b,
                    int32_t* fft_work, double* fft_table);
 
-// The same convolution in the other order, for a caller that needs only some rows of the
-// result: fft_2d (sign +1) of both planes with the product (fft_2d_pair_times), then fft_2d
-// (sign -1) computing only the row_count rows first_row, first_row + 1, ... (mod m) of the
-// result (fft_2d_some_rows), each unscaled; the rows not asked for hold intermediate values.
+// The same convolution in the other order (the spectrum in the spectrum order too), for a
+// caller that needs only some rows of the result: fft_2d (sign +1) of both planes with the
+// product (fft_2d_pair_times), then fft_2d (sign -1) computing only the row_count rows
+// first_row, first_row + 1, ... (mod m) of the result (fft_2d_some_rows), each unscaled; the
+// rows not asked for hold intermediate values.
 // With a real spectrum and two planes, the inverse transforms' first column pass is done on
 // the way out of the forward transforms' last one (the same values, one trip of the planes
 // through memory fewer). The rows are not moved: afterwards result_a[k] (result_b[k]) is

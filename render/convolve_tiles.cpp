@@ -5,7 +5,8 @@
 // What does not change from tile to tile is prepared once per render: the kernel spectrum,
 // already divided by n x n (both divisions by n of the unscaled transform pair; n is a power
 // of two, so this is exact and changes no result; only its real parts when the kernel is
-// point-symmetric, see point_symmetric), the plane values of every 8-bit and
+// point-symmetric, see point_symmetric; each row in the order the convolutions' row
+// transforms leave their values, fft_2d_spectrum_order), the plane values of every 8-bit and
 // 16-bit colour channel value (the weighting's pow taken once per value, not per pixel), and
 // the choice among the portable and the vector pixel loops (tile_kernels.h), and the power
 // of two alpha is scaled by (TilePlan::alpha_scale): the plane value of a full-scale colour
@@ -272,6 +273,7 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   fft_2d(n, 2 * n, 1, planes.kernel.rows, planes.fft_work, planes.fft_table);
   scale_kernel(n, planes.kernel);
   if (real_spectrum) keep_real_parts(n, planes.kernel);
+  fft_2d_spectrum_order(n, 2 * n, planes.kernel.rows, real_spectrum);
 
   TilePlan plan{};
   plan.real_spectrum = real_spectrum;
