@@ -53,15 +53,18 @@ void build_table(int32_t d, int32_t* fft_work, double* fft_table) {
 // A power of two small enough that no index of the transform or its table overflows.
 bool usable_size(int32_t v) { return v > 0 && v <= (int32_t{1} << 26) && (v & (v - 1)) == 0; }
 
+// m rows of row_doubles / 2 complex values, both such powers of two.
+bool usable_shape(int32_t m, int32_t row_doubles) {
+  return usable_size(m) && row_doubles % 2 == 0 && usable_size(row_doubles / 2);
+}
+
 // The checks every entry makes before anything is read or written, then the table rule:
 // true when the m-row plane of row_doubles doubles a row can be transformed. There is no way
 // to report a bad call, and every index assumes powers of two: a plane of any other shape,
 // or missing arrays, is left exactly as it was rather than read and written past its rows.
 bool ready_for(int32_t m, int32_t row_doubles, int32_t* fft_work, double* fft_table) {
   const int32_t n = row_doubles / 2;
-  if (!usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || fft_work == nullptr ||
-      fft_table == nullptr)
-    return false;
+  if (!usable_shape(m, row_doubles) || fft_work == nullptr || fft_table == nullptr) return false;
   const int32_t d = m > n ? m : n;
   if (int64_t{2} * d > int64_t{4} * fft_work[0]) build_table(d, fft_work, fft_table);
   return true;
@@ -128,8 +131,7 @@ void row_into_spectrum_order(double* row, int32_t n, int width) {
 
 void fft_2d_spectrum_order(int32_t m, int32_t row_doubles, double** rows, bool real) {
   const int32_t n = row_doubles / 2;
-  if (rows == nullptr || !usable_size(m) || row_doubles % 2 != 0 || !usable_size(n) || n < 16)
-    return;
+  if (rows == nullptr || !usable_shape(m, row_doubles) || n < 16) return;
   for (int32_t r = 0; r < m; ++r) row_into_spectrum_order(rows[r], n, real ? 1 : 2);
 }
 
