@@ -32,16 +32,29 @@ unset DISPLAY WAYLAND_DISPLAY
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 wineserver=$(dirname "$wine")/wineserver
-if [ ! -f "$prefix/system.reg" ]; then
-  started=$SECONDS
-  status=0
+# Making a prefix has failed once in a while on a busy machine (wineboot exiting 1 with
+# nothing said); a second try on a clean folder has always worked, so one retry is made
+# before the test gives up, and both attempts' logs are shown then.
+make_prefix() {
+  local status=0
   "$wine" wineboot -i >"$prefix.log" 2>&1 || status=$?
   # The server writes the registry when it exits: wait for that before checking it.
   "$wineserver" -w || true
-  if [ $status -ne 0 ] || [ ! -f "$prefix/system.reg" ]; then
-    echo "making the wine prefix $prefix failed (exit code $status):" >&2
-    cat "$prefix.log" >&2
-    exit 1
+  [ $status -eq 0 ] && [ -f "$prefix/system.reg" ]
+}
+if [ ! -f "$prefix/system.reg" ]; then
+  started=$SECONDS
+  if ! make_prefix; then
+    mv "$prefix.log" "$prefix.first.log"
+    "$wineserver" -k 2>/dev/null || true
+    rm -rf "$prefix"
+    if ! make_prefix; then
+      echo "making the wine prefix $prefix failed twice:" >&2
+      cat "$prefix.first.log" "$prefix.log" >&2
+      exit 1
+    fi
+    echo "making the wine prefix $prefix failed once and worked on the second try:"
+    cat "$prefix.first.log"
   fi
   echo "made the wine prefix $prefix in $((SECONDS - started)) s"
 fi
