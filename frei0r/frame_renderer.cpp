@@ -14,7 +14,7 @@
 // The three complex planes and the transform's work arrays for the current tile size.
 struct FrameRenderer::Planes {
   int32_t n = 0;
-  std::vector<double> data[3];  // rg, ba, kernel: n x 2n doubles each
+  std::vector<double> data[3];  // rg, ba, kernel: plane_block_doubles(n) each
   std::vector<double*> rows[3];
   std::vector<int32_t> fft_work;
   std::vector<double> fft_table;
@@ -64,12 +64,11 @@ bool FrameRenderer::ensure_tile_size(int32_t n) {
   if (p.n == n) return true;
   p.n = 0;
   try {
-    const size_t doubles = 2 * static_cast<size_t>(n) * n;
     for (int k = 0; k < 3; ++k) {
-      p.data[k].resize(doubles);
+      p.data[k].resize(plane_block_doubles(n));
       p.rows[k].resize(n);
-      for (int32_t r = 0; r < n; ++r)
-        p.rows[k][r] = p.data[k].data() + 2 * static_cast<size_t>(n) * r;
+      double* first = plane_first_row(p.data[k].data());
+      for (int32_t r = 0; r < n; ++r) p.rows[k][r] = first + 2 * static_cast<size_t>(n) * r;
     }
     p.fft_work.resize(fft_work_entries(n));
     p.fft_table.resize(fft_table_entries(n));

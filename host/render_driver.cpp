@@ -137,9 +137,9 @@ bool allocate_plane(const PF_UtilCallbacks& utils, int32_t n, PlaneHandles& hand
   if (handles.rows == nullptr) return false;
   plane.rows = static_cast<double**>(utils.host_lock_handle(handles.rows));
   if (plane.rows == nullptr) return false;
-  handles.data = utils.host_new_handle(sizeof(double) * 2 * static_cast<uint64_t>(n) * n);
+  handles.data = utils.host_new_handle(sizeof(double) * plane_block_doubles(n));
   if (handles.data == nullptr || *handles.data == nullptr) return false;
-  auto* data = static_cast<double*>(*handles.data);
+  double* data = plane_first_row(static_cast<double*>(*handles.data));
   for (int32_t r = 0; r < n; ++r) plane.rows[r] = data + static_cast<int64_t>(2) * n * r;
   return true;
 }

@@ -69,6 +69,25 @@ struct ComplexPlane {
   double** rows;
 };
 
+// A plane's data block: its 2n x n doubles and a cache line's worth more, so that its first
+// row (and with it every row of n >= 4, 16n bytes long) can start on a 64-byte cache line
+// wherever the allocator put the block. Vector loads and stores of the transforms and pixel
+// loops then never straddle two lines: with rows 16 bytes into a line, as a plain allocator
+// hands them out, a 512 x 512 transform pair took a tenth longer on the AVX-512 path (the
+// same on the AVX2 one) and 1080p renders a twentieth longer on both (AMD EPYC Zen 4).
+constexpr uint64_t kPlaneAlignment = 64;
+inline uint64_t plane_block_doubles(int32_t n) {
+  return 2 * static_cast<uint64_t>(n) * static_cast<uint64_t>(n) + kPlaneAlignment / sizeof(double);
+}
+// Where the first row of a plane starts in a block of plane_block_doubles(n) doubles.
+inline double* plane_first_row(double* block) {
+  const auto address = reinterpret_cast<uintptr_t>(block);
+  const auto past =
+      static_cast<uintptr_t>((kPlaneAlignment - address % kPlaneAlignment) % kPlaneAlignment);
+  // A block not even aligned to its doubles is used as it stands.
+  return past % sizeof(double) == 0 ? block + past / sizeof(double) : block;
+}
+
 // Everything the tile stage works in, allocated once per render by the driver.
 struct WorkingPlanes {
   ComplexPlane rg;      // red in the real parts, green in the imaginary parts

@@ -72,6 +72,29 @@ struct Planes {
 
 PF_Err no_progress(PF_ProgPtr, int32_t, int32_t) { return PF_Err_NONE; }
 
+// The driver's plane blocks: wherever the allocator puts a block (any multiple of 8 bytes
+// into a cache line), the first row starts on a 64-byte line inside the block and the whole
+// plane, 2n x n doubles, still fits in it; for n >= 4 every later row starts on a line too.
+TEST(PlaneLayout, RowsStartOnACacheLineWhereverTheBlockLies) {
+  for (int32_t n : {2, 4, 256, 1024}) {
+    const uint64_t doubles = plane_block_doubles(n);
+    std::vector<double> memory(doubles + 16);
+    auto* line =
+        reinterpret_cast<double*>((reinterpret_cast<uintptr_t>(memory.data()) + 63) / 64 * 64);
+    for (int32_t shift = 0; shift < 8; ++shift) {
+      double* block = line + shift;
+      double* first = plane_first_row(block);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % 64, 0u) << n << " " << shift;
+      EXPECT_EQ(first - block, (8 - shift) % 8) << n << " " << shift;
+      EXPECT_LE(static_cast<uint64_t>(first - block) + 2 * uint64_t(n) * n, doubles);
+      if (n >= 4) {
+        const double* last_row = first + 2 * size_t(n) * (n - 1);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(last_row) % 64, 0u) << n;
+      }
+    }
+  }
+}
+
 int8_t format_index(PF_PixelFormat format) {
   return format == PF_PixelFormat_ARGB32
              ? kPixelFormat8
@@ -343,9 +366,10 @@ TEST_F(Render, TileSizeFollowsRadiusAndLayerSize) {
     hostsim::inject_failure({.name = "abort", .k = 1, .code = PF_Interrupt_CANCEL});
     EXPECT_EQ(fx_->smart_render(*frame).err, PF_Interrupt_CANCEL);
     hostsim::clear_failures();
-    // Three row tables, three data blocks, the integer work array and the table.
-    std::vector<uint64_t> expected = {8 * c.n,        8 * c.n,        8 * c.n,
-                                      16 * c.n * c.n, 16 * c.n * c.n, 16 * c.n * c.n};
+    // Three row tables, three data blocks (each with a cache line more, to start its rows on
+    // one), the integer work array and the table.
+    std::vector<uint64_t> expected = {
+        8 * c.n, 8 * c.n, 8 * c.n, 16 * c.n * c.n + 64, 16 * c.n * c.n + 64, 16 * c.n * c.n + 64};
     uint64_t root = 0;
     while ((root + 1) * (root + 1) <= c.n) ++root;
     expected.push_back(4 * (2 + root));
