@@ -760,6 +760,41 @@ TEST(TileFloat, NonFiniteChannelsEnterAsZero) {
   }
 }
 
+// The transparency floor of float alpha (3e-5, which no float holds): a pixel whose alpha is
+// the float just below it counts as transparent black, one at the float just above counts
+// with its colour, on every path (the vector loops test it in single precision).
+TEST(TileFloat, AlphaOnEitherSideOfTheFloor) {
+  const auto nearest = static_cast<float>(3e-5);
+  const float below = nearest > 3e-5 ? std::nextafter(nearest, 0.0f) : nearest;
+  const float above = std::nextafter(below, 1.0f);
+  ASSERT_LE(static_cast<double>(below), 3e-5);
+  ASSERT_GT(static_cast<double>(above), 3e-5);
+  std::mt19937 rng(12);
+  TestImage<PF_PixelFloat> in(40, 30, 40);
+  randomise(in, rng);
+  for (int32_t y = 0; y < in.height; ++y) {
+    for (int32_t x = (y % 3); x < in.width; x += 3) {
+      in.at(x, y).alpha = (x + y) % 2 == 0 ? below : above;
+      in.at(x, y).red = 0.9f;  // bright enough to show in the blur if it wrongly counts
+    }
+  }
+  const std::vector<Tap> taps = random_taps(3, rng);
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    for (double m : {1.0, 1.05}) {
+      Settings s;
+      s.weight_base = m;
+      s.path = path;
+      TestImage<PF_PixelFloat> out(40, 30, 40);
+      ProgressLog log;
+      int32_t count = 0;
+      ASSERT_EQ(run_tiles(in, out, s, taps, 3, log, count), PF_Err_NONE);
+      SCOPED_TRACE(std::string(path_name(path)) + " M " + std::to_string(m));
+      expect_matches_direct(in, out, taps, s);
+    }
+  }
+}
+
 // ----- Worked-out values -------------------------------------------------------------------
 
 // Runs a constant image through a random positive kernel and returns the centre pixel.
