@@ -184,31 +184,32 @@ bool image_usable(const RenderRecord& rec) {
 // True when the kernel is real and point-symmetric about its centre: element [i][j] equals
 // element [n - i][n - j] (indices mod n), as the circle iris does. Its spectrum is then
 // real; the imaginary parts the transform leaves are rounding noise.
+// Each row is compared whole (no test a value), the way the compiler can vectorise.
 bool point_symmetric(int32_t n, const ComplexPlane& kernel) {
   for (int32_t i = 0; i < n; ++i) {
     const double* row = kernel.rows[i];
     const double* mirrored = kernel.rows[(n - i) & (n - 1)];
-    for (int32_t j = 0; j < n; ++j) {
-      if (row[2 * j + 1] != 0.0 || row[2 * j] != mirrored[2 * ((n - j) & (n - 1))]) return false;
+    bool differs = row[1] != 0.0 || row[0] != mirrored[0];
+    for (int32_t j = 1; j < n; ++j) {
+      differs |= (row[2 * j + 1] != 0.0) | (row[2 * j] != mirrored[2 * (n - j)]);
     }
+    if (differs) return false;
   }
   return true;
 }
 
-// A real spectrum's rows as the product takes them: the n real parts at the row's start.
-void keep_real_parts(int32_t n, const ComplexPlane& kernel) {
-  for (int32_t i = 0; i < n; ++i) {
-    double* row = kernel.rows[i];
-    for (int32_t j = 0; j < n; ++j) row[j] = row[2 * j];
-  }
-}
-
-// Both divisions by n of the unscaled transform pair, applied to the spectrum once.
-void scale_kernel(int32_t n, const ComplexPlane& kernel) {
+// Both divisions by n of the unscaled transform pair, applied to the spectrum once (n is a
+// power of two: exact). A real spectrum's rows are left as the product takes them: the n
+// real parts at the row's start.
+void scale_kernel(int32_t n, bool real_spectrum, const ComplexPlane& kernel) {
   const double scale = 1.0 / (static_cast<double>(n) * n);
   for (int32_t i = 0; i < n; ++i) {
     double* row = kernel.rows[i];
-    for (int32_t j = 0; j < 2 * n; ++j) row[j] *= scale;
+    if (real_spectrum) {
+      for (int32_t j = 0; j < n; ++j) row[j] = row[2 * j] * scale;
+    } else {
+      for (int32_t j = 0; j < 2 * n; ++j) row[j] *= scale;
+    }
   }
 }
 
@@ -271,8 +272,7 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   // The kernel spectrum, unscaled; this first transform of the render builds the table.
   const bool real_spectrum = point_symmetric(n, planes.kernel);
   fft_2d(n, 2 * n, 1, planes.kernel.rows, planes.fft_work, planes.fft_table);
-  scale_kernel(n, planes.kernel);
-  if (real_spectrum) keep_real_parts(n, planes.kernel);
+  scale_kernel(n, real_spectrum, planes.kernel);
   fft_2d_spectrum_order(n, 2 * n, planes.kernel.rows, real_spectrum);
 
   TilePlan plan{};

@@ -692,9 +692,10 @@ TapFilter tap_filter(int32_t m, int32_t n, bool real, std::mt19937& rng) {
 }
 
 // The spectrum order moves each value, real or complex, to the column worked out above, on
-// rows too short for it (left alone) and long ones; shapes fft_2d refuses are left alone.
+// rows too short for it (left alone) and long ones (2048: beyond the rows copied through the
+// stack); shapes fft_2d refuses are left alone.
 TEST(Fft2dSpectrumOrder, MovesEveryValueToItsColumn) {
-  for (int32_t n : {8, 16, 64, 1024}) {
+  for (int32_t n : {8, 16, 64, 1024, 2048}) {
     for (bool real : {true, false}) {
       SCOPED_TRACE(testing::Message() << "n " << n << " real " << real);
       const int32_t m = 2, width = real ? 1 : 2;
