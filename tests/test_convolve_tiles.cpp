@@ -532,6 +532,73 @@ TEST(TileWriteBack, FloatColourIsTheFullLogarithmsOwnSinglePrecisionValue) {
   }
 }
 
+// The integer write-backs at the ends of their range, unweighted (the stored value is the
+// blurred colour itself, as alpha is the full scale): not a number, infinities, negative
+// values and zero store 0, values above the full scale store the full scale, the rest
+// round half up, on every path, as the rule of the format says (worked out here).
+template <typename Pixel>
+void expect_integer_ends(TilePath path, double full_alpha, uint16_t full,
+                         const std::vector<double>& colours) {
+  constexpr int32_t n = 8;
+  TilePlan plan{};
+  plan.n = n;
+  plan.width = plan.height = n;
+  plan.input_width = plan.input_height = n;
+  plan.input_stride = plan.output_stride = n;
+  plan.rule.weight_base = 1.0;
+  plan.rule.weighted = false;
+  plan.kernel_sum = 1.0;
+  plan.alpha_scale = 1.0;
+  const double unit = full / full_alpha;  // what a working-scale value is worth in the format
+  TestPlanes planes(n);
+  for (int32_t r = 0; r < n; ++r) {
+    for (int32_t e = 0; e < n; ++e) {
+      const size_t k = static_cast<size_t>(r * n + e);
+      planes.rg_rows[r][2 * e] = colours[k % colours.size()];
+      planes.rg_rows[r][2 * e + 1] = colours[(k + 1) % colours.size()];
+      planes.ba_rows[r][2 * e] = colours[(k + 2) % colours.size()];
+      planes.ba_rows[r][2 * e + 1] = full_alpha;
+    }
+  }
+  std::vector<Pixel> out(n * n);
+  TileKernels kernels = tile_kernels(path);
+  if constexpr (sizeof(Pixel) == 4) {
+    kernels.write8(out.data(), plan, 0, 0, planes.planes());
+  } else {
+    kernels.write16(out.data(), plan, 0, 0, planes.planes());
+  }
+  auto expected = [&](double v) -> int {
+    v *= unit;
+    if (!(v > 0.0)) return 0;
+    if (v > full) return full;
+    return static_cast<int>(std::floor(v + 0.5));
+  };
+  for (int32_t y = 0; y < n; ++y) {
+    for (int32_t x = 0; x < n; ++x) {
+      const double* rg = planes.rg_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
+      const double* ba = planes.ba_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
+      const Pixel& px = out[static_cast<size_t>(y) * n + x];
+      EXPECT_EQ(px.red, expected(rg[0])) << path_name(path) << " " << rg[0];
+      EXPECT_EQ(px.green, expected(rg[1])) << path_name(path) << " " << rg[1];
+      EXPECT_EQ(px.blue, expected(ba[0])) << path_name(path) << " " << ba[0];
+      EXPECT_EQ(px.alpha, full);
+    }
+  }
+}
+
+TEST(TileWriteBack, IntegerChannelsAtTheEndsOfTheirRange) {
+  const double inf = HUGE_VAL, nan = std::nan("");
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    expect_integer_ends<PF_Pixel8>(path, 255.0, 255,
+                                   {nan, -inf, -1e300, -0.7, -0.5, -0.0, 0.0, 0.2, 0.5, 1.49,
+                                    254.49, 254.5, 255.0, 255.4, 300.0, 1e300, inf});
+    expect_integer_ends<PF_Pixel16>(
+        path, 256.0, 32768,
+        {nan, -inf, -1e300, -1.0, 0.0, 0.001, 100.3, 255.996, 255.999, 256.0, 300.0, 1e300, inf});
+  }
+}
+
 // A point-symmetric kernel has a real spectrum, which the tile stage multiplies by its real
 // parts alone: the pixels still match the direct convolution in every format, and the
 // kernel plane holds the spectrum's real parts (worked out here by a plain DFT of the taps)
