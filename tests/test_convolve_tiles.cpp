@@ -420,6 +420,22 @@ TEST(TileValues, FloatStoresTheWeightingAlikeOnEveryPath) {
   for (double m : {1.0001, 1.05, 1.1}) expect_paths_round_alike<PF_PixelFloat>(m, 13);
 }
 
+// The plan of a write-back on its own: one n x n tile that is the whole picture (margin 0),
+// kernel sum 1, alpha unscaled, weighting base M (none at 1).
+TilePlan whole_picture_tile(int32_t n, double weight_base) {
+  TilePlan plan{};
+  plan.n = n;
+  plan.width = plan.height = n;
+  plan.input_width = plan.input_height = n;
+  plan.input_stride = plan.output_stride = n;
+  plan.rule.weight_base = weight_base;
+  plan.rule.weighted = weight_base != 1.0;
+  plan.rule.inverse_log_weight = 1.0 / std::log(weight_base);
+  plan.kernel_sum = 1.0;
+  plan.alpha_scale = 1.0;
+  return plan;
+}
+
 // The float write-back on its own, fed plane values chosen to be hard for it: values whose
 // single-precision result lies a hair from a rounding boundary (x = exp(b / s) for a point b
 // halfway between two floats, s = 1 / (255 ln M) the scale of the logarithm), values at
@@ -433,16 +449,7 @@ TEST(TileValues, FloatStoresTheWeightingAlikeOnEveryPath) {
 void expect_float_write_back_as_full_log(TilePath path, double weight_base, uint32_t seed,
                                          int32_t offset) {
   constexpr int32_t n = 32;
-  TilePlan plan{};
-  plan.n = n;
-  plan.width = plan.height = n;
-  plan.input_width = plan.input_height = n;
-  plan.input_stride = plan.output_stride = n;
-  plan.rule.weight_base = weight_base;
-  plan.rule.weighted = true;
-  plan.rule.inverse_log_weight = 1.0 / std::log(weight_base);
-  plan.kernel_sum = 1.0;
-  plan.alpha_scale = 1.0;
+  const TilePlan plan = whole_picture_tile(n, weight_base);
   const double s = plan.rule.inverse_log_weight / 255.0;
 
   std::mt19937 rng(seed);
@@ -540,15 +547,7 @@ template <typename Pixel>
 void expect_integer_ends(TilePath path, double full_alpha, uint16_t full,
                          const std::vector<double>& colours) {
   constexpr int32_t n = 8;
-  TilePlan plan{};
-  plan.n = n;
-  plan.width = plan.height = n;
-  plan.input_width = plan.input_height = n;
-  plan.input_stride = plan.output_stride = n;
-  plan.rule.weight_base = 1.0;
-  plan.rule.weighted = false;
-  plan.kernel_sum = 1.0;
-  plan.alpha_scale = 1.0;
+  const TilePlan plan = whole_picture_tile(n, 1.0);
   const double unit = full / full_alpha;  // what a working-scale value is worth in the format
   TestPlanes planes(n);
   for (int32_t r = 0; r < n; ++r) {
@@ -798,6 +797,28 @@ TEST(TileOutside, UnknownModeActsAsEdge) {
 }
 
 // Non-finite float channels enter as 0 and do not spoil the rest of the tile.
+// A float picture through the tiles (margin 3) on every path, unweighted and at M = 1.05,
+// against the direct convolution of `reference` (the picture as the rules should read it).
+void expect_every_path_matches_direct(const TestImage<PF_PixelFloat>& in,
+                                      const TestImage<PF_PixelFloat>& reference,
+                                      const std::vector<Tap>& taps) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    for (double m : {1.0, 1.05}) {
+      SCOPED_TRACE(std::string(path_name(path)) + " M " + std::to_string(m));
+      Settings s;
+      s.weight_base = m;
+      s.path = path;
+      TestImage<PF_PixelFloat> picture = in;
+      TestImage<PF_PixelFloat> out(in.width, in.height, in.width);
+      ProgressLog log;
+      int32_t count = 0;
+      ASSERT_EQ(run_tiles(picture, out, s, taps, 3, log, count), PF_Err_NONE);
+      expect_matches_direct(reference, out, taps, s);
+    }
+  }
+}
+
 TEST(TileFloat, NonFiniteChannelsEnterAsZero) {
   std::mt19937 rng(11);
   TestImage<PF_PixelFloat> in(40, 30, 40);
@@ -811,20 +832,7 @@ TEST(TileFloat, NonFiniteChannelsEnterAsZero) {
   clean.at(20, 10).green = 0.0f;
   clean.at(30, 25).blue = 0.0f;
   clean.at(10, 20).alpha = 0.0f;
-  const std::vector<Tap> taps = random_taps(3, rng);
-  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
-    if (!tile_path_available(path)) continue;
-    for (double m : {1.0, 1.05}) {
-      Settings s;
-      s.weight_base = m;
-      s.path = path;
-      TestImage<PF_PixelFloat> out(40, 30, 40);
-      ProgressLog log;
-      int32_t count = 0;
-      ASSERT_EQ(run_tiles(in, out, s, taps, 3, log, count), PF_Err_NONE);
-      expect_matches_direct(clean, out, taps, s);
-    }
-  }
+  expect_every_path_matches_direct(in, clean, random_taps(3, rng));
 }
 
 // The transparency floor of float alpha (3e-5, which no float holds): a pixel whose alpha is
@@ -845,21 +853,7 @@ TEST(TileFloat, AlphaOnEitherSideOfTheFloor) {
       in.at(x, y).red = 0.9f;  // bright enough to show in the blur if it wrongly counts
     }
   }
-  const std::vector<Tap> taps = random_taps(3, rng);
-  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
-    if (!tile_path_available(path)) continue;
-    for (double m : {1.0, 1.05}) {
-      Settings s;
-      s.weight_base = m;
-      s.path = path;
-      TestImage<PF_PixelFloat> out(40, 30, 40);
-      ProgressLog log;
-      int32_t count = 0;
-      ASSERT_EQ(run_tiles(in, out, s, taps, 3, log, count), PF_Err_NONE);
-      SCOPED_TRACE(std::string(path_name(path)) + " M " + std::to_string(m));
-      expect_matches_direct(in, out, taps, s);
-    }
-  }
+  expect_every_path_matches_direct(in, in, random_taps(3, rng));
 }
 
 // ----- Worked-out values -------------------------------------------------------------------
