@@ -184,7 +184,8 @@ bool image_usable(const RenderRecord& rec) {
 // True when the kernel is real and point-symmetric about its centre: element [i][j] equals
 // element [n - i][n - j] (indices mod n), as the circle iris does. Its spectrum is then
 // real; the imaginary parts the transform leaves are rounding noise.
-// Each row is compared whole (no test a value), the way the compiler can vectorise.
+// Each row is compared whole, without a branch for each value, which the compiler can
+// vectorise.
 bool point_symmetric(int32_t n, const ComplexPlane& kernel) {
   for (int32_t i = 0; i < n; ++i) {
     const double* row = kernel.rows[i];

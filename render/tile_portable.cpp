@@ -23,31 +23,38 @@ constexpr int32_t kLinePixels = 64 / sizeof(Pixel) > kBlock
                                     ? static_cast<int32_t>(64 / sizeof(Pixel))
                                     : kBlock;
 
-// Calls visit(k, pixel, j) for every pixel of the tile, block by block: k is the plane row.
-// Only the tile's reach is visited (TileSource); the rest of the planes is filled.
+// Calls visit(rg, ba, pixel) for every pixel of the tile, block by block, with rg and ba
+// the places of its values in the two planes. Only the tile's reach is visited
+// (TileSource); the rest of the planes is filled. A block's columns and plane rows are
+// looked up once, not for every pixel.
 template <typename Pixel, typename Visit>
 void for_each_source_pixel(const Pixel* input, const WorkingPlanes& planes, int32_t n,
                            const TileSource& source, Visit visit) {
   for (int32_t i0 = 0; i0 < source.columns; i0 += kBlock) {
     const int32_t count = source.columns - i0 < kBlock ? source.columns - i0 : kBlock;
+    const Pixel* column[kBlock];
+    double* rg[kBlock];
+    double* ba[kBlock];
+    for (int32_t k = 0; k < count; ++k) {
+      column[k] = input + source.column[i0 + k];
+      rg[k] = planes.rg.rows[i0 + k];
+      ba[k] = planes.ba.rows[i0 + k];
+    }
     // The next cache line of each image row is fetched while this block is worked on: a
     // block walks down the image, a line or less per row, which the processor's own
     // prefetcher does not follow.
     const int32_t next = i0 + kLinePixels<Pixel>;
     const Pixel* ahead = next < source.columns ? input + source.column[next] : nullptr;
     for (int32_t j = 0; j < source.rows; ++j) {
-      if (ahead != nullptr) __builtin_prefetch(ahead + source.row_offset[j]);
-      const Pixel* row = input + source.row_offset[j];
-      for (int32_t k = 0; k < count; ++k) visit(i0 + k, row[source.column[i0 + k]], j);
+      const std::ptrdiff_t offset = source.row_offset[j];
+      if (ahead != nullptr) __builtin_prefetch(ahead + offset);
+      for (int32_t k = 0; k < count; ++k) visit(rg[k] + 2 * j, ba[k] + 2 * j, column[k][offset]);
     }
   }
   fill_beyond_reach(planes, n, source);
 }
 
-void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const PlaneValues& v,
-                  double alpha_scale) {
-  double* rg = planes.rg.rows[i] + 2 * j;
-  double* ba = planes.ba.rows[i] + 2 * j;
+void store_values(double* rg, double* ba, const PlaneValues& v, double alpha_scale) {
   rg[0] = v.r;
   rg[1] = v.g;
   ba[0] = v.b;
@@ -57,9 +64,8 @@ void store_values(const WorkingPlanes& planes, int32_t i, int32_t j, const Plane
 void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
                          const WorkingPlanes& planes) {
   for_each_source_pixel(
-      input, planes, plan.n, source, [&](int32_t i, const PF_PixelFloat& px, int32_t j) {
-        store_values(planes, i, j, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule),
-                     plan.alpha_scale);
+      input, planes, plan.n, source, [&](double* rg, double* ba, const PF_PixelFloat& px) {
+        store_values(rg, ba, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule), plan.alpha_scale);
       });
 }
 
@@ -148,9 +154,9 @@ void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const Tile
                         const WorkingPlanes& planes) {
   const double* colour = plan.colour8;
   for_each_source_pixel(
-      input, planes, plan.n, source, [&](int32_t i, const PF_Pixel8& px, int32_t j) {
+      input, planes, plan.n, source, [&](double* rg, double* ba, const PF_Pixel8& px) {
         store_values(
-            planes, i, j,
+            rg, ba,
             {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)},
             plan.alpha_scale);
       });
@@ -166,9 +172,8 @@ void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const Ti
     return table != nullptr && c <= kColour16Entries - 1 ? table[c] : Traits::colour(c, rule);
   };
   for_each_source_pixel(
-      input, planes, plan.n, source, [&](int32_t i, const PF_Pixel16& px, int32_t j) {
-        store_values(planes, i, j,
-                     {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
+      input, planes, plan.n, source, [&](double* rg, double* ba, const PF_Pixel16& px) {
+        store_values(rg, ba, {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
                      plan.alpha_scale);
       });
 }
