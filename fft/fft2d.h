@@ -62,11 +62,11 @@ void fft_2d_filter(int32_t m, int32_t row_doubles, double** rows_a, double** row
 // product (fft_2d_pair_times), then fft_2d (sign -1) computing only the row_count rows
 // first_row, first_row + 1, ... (mod m) of the result (fft_2d_some_rows), each unscaled; the
 // rows not asked for hold intermediate values.
-// With a real spectrum and two planes, the inverse transforms' first column pass is done on
-// the way out of the forward transforms' last one (the same values, one trip of the planes
-// through memory fewer). The rows are not moved: afterwards result_a[k] (result_b[k]) is
-// the row of rows_a (rows_b) that holds row k of the result (m entries each, given by the
-// caller; without them nothing is done).
+// With a real spectrum, the inverse transforms' first column pass is done on the way out of
+// the forward transforms' last one (the same values, one trip of the planes through memory
+// fewer); two large planes (1024 x 1024 and up) are convolved one after the other. The rows
+// are not moved: afterwards result_a[k] (result_b[k]) is the row of rows_a (rows_b) that holds
+// row k of the result (m entries each, given by the caller; without them nothing is done).
 void fft_2d_convolve_rows(int32_t m, int32_t row_doubles, double** rows_a, double** rows_b,
                           const double* const* spectrum, bool spectrum_real, int32_t first_row,
                           int32_t row_count, double** result_a, double** result_b,
