@@ -1,7 +1,8 @@
 // The tile stage's pixel loops for AVX-512 (compiled for that target function by function,
 // used only on processors that have it): the loops of tile_loops_x86.inc, which move pixels
 // four at a time as in the AVX2 build (the float loading four image rows at a time, see
-// tile_float_avx512.inc), over the eight-lane exp and log of
+// tile_float_avx512.inc; the write-backs two image rows at a time, eight values a step, see
+// there and tile_int_avx512.inc), over the eight-lane exp and log of
 // weight_math_avx512.inc, which take about half the time of the four-lane ones.
 #include <cfloat>
 #include <cmath>
@@ -67,12 +68,14 @@ void log_rough(const double* x, double* out, int32_t count) {
 #include "render/tile_loops_x86.inc"
 // The float loading, which uses the shared loops' helpers.
 #include "render/tile_float_avx512.inc"
+// The integer write-back, which uses the float one's helpers.
+#include "render/tile_int_avx512.inc"
 
 }  // namespace
 
 TileKernels tile_kernels_avx512() {
   return {load_tile8_blocked, load_tile16_blocked, load_float_avx512,
-          write8_vector,      write16_vector,      write_float_avx512};
+          write8_avx512,      write16_avx512,      write_float_avx512};
 }
 
 #pragma GCC diagnostic pop
