@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "render/tile_kernels.h"
 
@@ -40,6 +41,7 @@ void weight_rg_row(double* row, int32_t n, const WeightBase& weight) {
   weight_pow_many_avx512(weight, row, row, 2 * n);
 }
 
+// Blue values of 32 values at a time go through the pow together (see WEIGHT_GROUP).
 void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
   const __m512d ln_hi = _mm512_set1_pd(weight.ln_hi);
   const __m512d ln_lo = _mm512_set1_pd(weight.ln_lo);
@@ -48,16 +50,30 @@ void weight_ba_row(double* row, int32_t n, const WeightBase& weight) {
   const __m512i odds = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
   const __m512i low = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
   const __m512i high = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
-  for (int32_t e = 0; e < 2 * n; e += 16) {
-    // A last half block (four pixels) reads and writes only its own eight values.
-    const __mmask8 second = e + 16 <= 2 * n ? 0xFF : 0x00;
-    const __m512d v0 = _mm512_loadu_pd(row + e);  // b0 a0 b1 a1 b2 a2 b3 a3
-    const __m512d v1 = _mm512_maskz_loadu_pd(second, row + e + 8);
-    const __m512d b = weight_pow8(_mm512_permutex2var_pd(v0, evens, v1), ln_hi, ln_lo, weight.base);
-    const __m512d a = _mm512_permutex2var_pd(v0, odds, v1);
-    _mm512_storeu_pd(row + e, _mm512_permutex2var_pd(b, low, a));
-    _mm512_mask_storeu_pd(row + e + 8, second, _mm512_permutex2var_pd(b, high, a));
-  }
+  // Blocks of sixteen values, two at a time and then one: `second` masks off the second
+  // vector of a last half block (four pixels), which reads and writes only its own values.
+  auto blocks = [&](int32_t e, auto count) {
+    constexpr int kBlocks = decltype(count)::value;
+    __m512d v0[kBlocks], v1[kBlocks], b[kBlocks], weighted[kBlocks];
+    __mmask8 second[kBlocks];
+    for (int i = 0; i < kBlocks; ++i) {
+      const int32_t at = e + 16 * i;
+      second[i] = at + 16 <= 2 * n ? 0xFF : 0x00;
+      v0[i] = _mm512_loadu_pd(row + at);  // b0 a0 b1 a1 b2 a2 b3 a3
+      v1[i] = _mm512_maskz_loadu_pd(second[i], row + at + 8);
+      b[i] = _mm512_permutex2var_pd(v0[i], evens, v1[i]);
+    }
+    weight_pow8<kBlocks>(b, ln_hi, ln_lo, weight.base, weighted);
+    for (int i = 0; i < kBlocks; ++i) {
+      const int32_t at = e + 16 * i;
+      const __m512d a = _mm512_permutex2var_pd(v0[i], odds, v1[i]);
+      _mm512_storeu_pd(row + at, _mm512_permutex2var_pd(weighted[i], low, a));
+      _mm512_mask_storeu_pd(row + at + 8, second[i], _mm512_permutex2var_pd(weighted[i], high, a));
+    }
+  };
+  int32_t e = 0;
+  for (; e + 32 <= 2 * n; e += 32) blocks(e, std::integral_constant<int, 2>{});
+  for (; e < 2 * n; e += 16) blocks(e, std::integral_constant<int, 1>{});
 }
 
 void log_in_place(double* x, int32_t count) { log_many_avx512(x, x, count); }
