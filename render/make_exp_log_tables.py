@@ -5,6 +5,7 @@ double (a high part, and the rounded rest as a low part where one is kept).
 
   python3 render/make_exp_log_tables.py > render/exp_log_tables.inc
 """
+import struct
 from decimal import Decimal, getcontext
 
 getcontext().prec = 60
@@ -14,6 +15,13 @@ LN2 = Decimal(2).ln()
 def nearest(d):
     # Python rounds a decimal string to the nearest double.
     return float(d)
+
+
+def nearest_single(d):
+    # By way of the nearest double, which may round a value lying within half a double ulp
+    # of a halfway point between two floats the other way: the single-precision logarithm
+    # allows its table an ulp either way.
+    return struct.unpack("f", struct.pack("f", float(d)))[0]
 
 
 def split(d):
@@ -83,6 +91,22 @@ def main():
         out.append(f"alignas(64) constexpr double {name}[16] = {{")
         out.extend(f"    {v.hex()}," for v in values)
         out.append("};")
+    out.append("//")
+    out.append("// The single-precision logarithm of the 8-bit write-backs, in slots of m in [1, 2) by the")
+    out.append("// top bits of its mantissa (sixteen slots for the eight-lane routines, eight for the")
+    out.append("// four-lane ones, each table one vector register): invc = 1/c for the slot's centre c,")
+    out.append("// rounded to a float, and logc = -ln(invc) of that float, rounded to a float.")
+    for slots in (16, 8):
+        inv, logc = [], []
+        for s in range(slots):
+            centre = 1 + (Decimal(s) + Decimal("0.5")) / slots
+            invc = nearest_single(Decimal(1) / centre)
+            inv.append(invc)
+            logc.append(nearest_single(-Decimal(invc).ln()))
+        for name, values in ((f"kLevelLog{slots}InvC", inv), (f"kLevelLog{slots}C", logc)):
+            out.append(f"alignas(64) constexpr float {name}[{slots}] = {{")
+            out.extend(f"    {v.hex()}f," for v in values)
+            out.append("};")
     print("\n".join(out))
 
 

@@ -598,6 +598,97 @@ TEST(TileWriteBack, IntegerChannelsAtTheEndsOfTheirRange) {
   }
 }
 
+// The weighted integer write-backs on their own, fed quotients x = M^t (alpha at full scale,
+// so x is the plane value itself) whose level unit x t lies `delta` of a level above or below
+// a rounding boundary, for every level and a little beyond, and the values the logarithm
+// hands to the library (0, negative, subnormal, infinite, not a number). Near a boundary
+// (1e-4 to 1e-8) the fast logarithms cannot tell on their own and must leave the value to
+// the full one; far from one (0.1, 0.3) they decide every value themselves, and then a value
+// they cannot take (not a number, negative) must still go to the full one, though everything
+// beside it is decided. Every level is worked out here from t alone.
+template <typename Pixel>
+void expect_weighted_levels(TilePath path, double weight_base, std::vector<double> deltas) {
+  constexpr bool k8 = sizeof(Pixel) == 4;
+  constexpr double kFullAlpha = k8 ? 255.0 : 256.0;
+  constexpr int32_t kFull = k8 ? 255 : 32768;
+  constexpr double kUnit = k8 ? 1.0 : 128.0;
+  struct Case {
+    double x;
+    int32_t level;
+  };
+  std::vector<Case> cases;
+  const long double ln_m = std::log(static_cast<long double>(weight_base));
+  for (int32_t k = -2; k <= kFull + 1; k += k8 ? 1 : 97) {
+    for (double delta : deltas) {
+      for (int side : {-1, 1}) {
+        const long double t = (k + 0.5L + side * delta) / kUnit;
+        const int32_t level = side > 0 ? k + 1 : k;
+        cases.push_back({static_cast<double>(std::exp(t * ln_m)), std::clamp(level, 0, kFull)});
+      }
+    }
+  }
+  const double inf = HUGE_VAL;
+  for (const Case c : {Case{0.0, 0}, Case{-1.0, 0}, Case{std::nan(""), 0}, Case{inf, kFull},
+                       Case{1e300, kFull}, Case{DBL_MIN, 0}, Case{5e-324, 0}, Case{1.0, 0}}) {
+    cases.push_back(c);
+  }
+  constexpr int32_t n = 64;
+  ASSERT_LE(cases.size(), static_cast<size_t>(3 * n * n));
+  TilePlan plan = whole_picture_tile(n, weight_base);
+  plan.rule.inverse_log_weight = static_cast<double>(1.0L / ln_m);
+  TestPlanes planes(n);
+  // Colour value k of the picture (three a pixel) is case k, round and round; the plane
+  // place of pixel (x, y) is moved by half a tile each way.
+  auto colour_at = [&](int32_t x, int32_t y, int c) -> double& {
+    double* rg = planes.rg_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
+    double* ba = planes.ba_rows[(x + n / 2) % n] + 2 * ((y + n / 2) % n);
+    return c == 0 ? rg[0] : c == 1 ? rg[1] : ba[0];
+  };
+  for (int32_t y = 0; y < n; ++y) {
+    for (int32_t x = 0; x < n; ++x) {
+      for (int c = 0; c < 3; ++c)
+        colour_at(x, y, c) = cases[(3 * (y * n + x) + c) % cases.size()].x;
+      planes.ba_rows[(x + n / 2) % n][2 * ((y + n / 2) % n) + 1] = kFullAlpha;
+    }
+  }
+  std::vector<Pixel> out(n * n);
+  TileKernels kernels = tile_kernels(path);
+  if constexpr (k8) {
+    kernels.write8(out.data(), plan, 0, 0, planes.planes());
+  } else {
+    kernels.write16(out.data(), plan, 0, 0, planes.planes());
+  }
+  int64_t wrong = 0;
+  for (int32_t y = 0; y < n; ++y) {
+    for (int32_t x = 0; x < n; ++x) {
+      const Pixel& px = out[static_cast<size_t>(y) * n + x];
+      const int32_t got[3] = {px.red, px.green, px.blue};
+      for (int c = 0; c < 3; ++c) {
+        const Case& want = cases[(3 * (y * n + x) + c) % cases.size()];
+        if (got[c] != want.level && wrong++ < 5) {
+          ADD_FAILURE() << path_name(path) << " M " << weight_base << ": x " << want.x << " gave "
+                        << got[c] << ", not " << want.level;
+        }
+      }
+      EXPECT_EQ(px.alpha, kFull);
+    }
+  }
+  EXPECT_EQ(wrong, 0) << path_name(path) << " M " << weight_base;
+}
+
+TEST(TileWriteBack, WeightedIntegerLevelsNearTheirBoundariesAndAtTheEnds) {
+  for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
+    if (!tile_path_available(path)) continue;
+    for (double m : {1.0001, 1.05, 2.0}) {
+      for (const std::vector<double>& deltas :
+           {std::vector<double>{1e-4, 1e-6, 1e-8}, std::vector<double>{0.1, 0.3}}) {
+        expect_weighted_levels<PF_Pixel8>(path, m, deltas);
+        expect_weighted_levels<PF_Pixel16>(path, m, deltas);
+      }
+    }
+  }
+}
+
 // A point-symmetric kernel has a real spectrum, which the tile stage multiplies by its real
 // parts alone: the pixels still match the direct convolution in every format, and the
 // kernel plane holds the spectrum's real parts (worked out here by a plain DFT of the taps)
