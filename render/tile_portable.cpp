@@ -17,6 +17,9 @@ constexpr int32_t kBlock = 4;
 // transparent black, which also keeps an all-zero kernel from being divided by.
 constexpr double kAlphaFloor = 3e-5;
 
+// How many image rows ahead a block fetches its own pixels (see for_each_source_pixel).
+constexpr int32_t kRowsAhead = 8;
+
 // Pixels per 64-byte cache line, at least one block.
 template <typename Pixel>
 constexpr int32_t kLinePixels = 64 / sizeof(Pixel) > kBlock
@@ -48,6 +51,13 @@ void for_each_source_pixel(const Pixel* input, const WorkingPlanes& planes, int3
     for (int32_t j = 0; j < source.rows; ++j) {
       const std::ptrdiff_t offset = source.row_offset[j];
       if (ahead != nullptr) __builtin_prefetch(ahead + offset);
+      // The block's own pixels a few rows on: the later blocks of an image row's cache line
+      // find it in the second-level cache (the first block's plane rows have pushed it out of
+      // the first), and a table lookup waits on each byte. AMD EPYC Zen 4: the 8-bit
+      // loading 0.9 of the time.
+      if (j + kRowsAhead < source.rows) {
+        __builtin_prefetch(column[0] + source.row_offset[j + kRowsAhead]);
+      }
       for (int32_t k = 0; k < count; ++k) visit(rg[k] + 2 * j, ba[k] + 2 * j, column[k][offset]);
     }
   }
