@@ -1,6 +1,7 @@
 // The tile stage's pixel loops for AVX2 + FMA (compiled for that target function by
 // function, used only on processors that have it): the loops of tile_loops_x86.inc over the
 // four-lane exp and log of weight_math_avx2.inc.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>

@@ -4,6 +4,7 @@
 // tile_float_avx512.inc; the write-backs two image rows at a time, eight values a step, see
 // there and tile_int_avx512.inc), over the eight-lane exp and log of
 // weight_math_avx512.inc, which take about half the time of the four-lane ones.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
