@@ -92,6 +92,20 @@ def main():
         out.extend(f"    {v.hex()}," for v in values)
         out.append("};")
     out.append("//")
+    out.append("// The eight-lane rough logarithm's, indexed by the top four bits of the mantissa of x =")
+    out.append("// 2^e m, m in [1, 2): invc = 1/c for the slot's centre c, rounded, and logc = -ln(invc) of")
+    out.append("// the rounded invc, rounded.")
+    inv, logc = [], []
+    for s in range(16):
+        centre = 1 + (Decimal(s) + Decimal("0.5")) / 16
+        invc = nearest(Decimal(1) / centre)
+        inv.append(invc)
+        logc.append(nearest(-Decimal(invc).ln()))
+    for name, values in (("kRoughLog16InvC", inv), ("kRoughLog16C", logc)):
+        out.append(f"alignas(64) constexpr double {name}[16] = {{")
+        out.extend(f"    {v.hex()}," for v in values)
+        out.append("};")
+    out.append("//")
     out.append("// The single-precision logarithm of the 8-bit write-backs, in slots of m in [1, 2) by the")
     out.append("// top bits of its mantissa (sixteen slots for the eight-lane routines, eight for the")
     out.append("// four-lane ones, each table one vector register): invc = 1/c for the slot's centre c,")
