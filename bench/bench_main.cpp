@@ -67,7 +67,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   // For every render of ours: its transform floor, from the fft_2d medians of this run at
   // the tile size (skipped when that group did not run), and the render's time over it.
   void print_floors() const {
-    for (const char* group : {"render_float", "render_8bit"}) {
+    for (const char* group : {"render_float", "render_8bit", "render_unweighted"}) {
       bool header = false;
       for (const auto& [key, pair] : results_) {
         const auto& [name, width, args] = key;

@@ -7,7 +7,10 @@
 //
 // Groups: "render_float" is the float render with Weight 2 against filter2D (which does no
 // highlight weighting); "render_8bit" is the 8-bit render of the same picture against the
-// float render, so its ratio says how the 8-bit path compares with the float one.
+// float render, so its ratio says how the 8-bit path compares with the float one;
+// "render_unweighted" is the float render with Weight 0 (no exponentials or logarithms) on
+// its own, so that its transform floor ratio beside the Weight 2 one shows what the
+// weighting costs.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -116,14 +119,14 @@ RenderBench& bench() {
   return b;
 }
 
-void render_through_module(benchmark::State& state, bool eight_bit) {
+void render_through_module(benchmark::State& state, bool eight_bit, double weight) {
   RenderBench& b = bench();
   if (!b.started) {
     state.SkipWithError("the module did not start");
     return;
   }
   b.instance->set_float(kRadius, static_cast<double>(state.range(0)));
-  b.instance->set_float(kWeight, 2.0);
+  b.instance->set_float(kWeight, weight);
   const hostsim::World& in = eight_bit ? *b.input8 : *b.input_float;
   hostsim::World& out = eight_bit ? *b.output8 : *b.output_float;
   for (auto _ : state) {
@@ -135,8 +138,9 @@ void render_through_module(benchmark::State& state, bool eight_bit) {
   }
 }
 
-void bm_float(benchmark::State& state) { render_through_module(state, false); }
-void bm_8bit(benchmark::State& state) { render_through_module(state, true); }
+void bm_float(benchmark::State& state) { render_through_module(state, false, 2.0); }
+void bm_8bit(benchmark::State& state) { render_through_module(state, true, 2.0); }
+void bm_unweighted(benchmark::State& state) { render_through_module(state, false, 0.0); }
 
 // The module's own circle iris of the radius (rim ramp included), cut to its support of
 // (2R + 1) x (2R + 1) and normalised; rows along y as OpenCV expects.
@@ -196,5 +200,6 @@ BENCHMARK(bm_float)->Name("render_float/veilmora")->Apply(radii);
 BENCHMARK(bm_filter2d)->Name("render_float/opencv_filter2D")->Apply(radii);
 BENCHMARK(bm_8bit)->Name("render_8bit/veilmora")->Apply(radii);
 BENCHMARK(bm_float)->Name("render_8bit/float")->Apply(radii);
+BENCHMARK(bm_unweighted)->Name("render_unweighted/veilmora")->Apply(radii);
 
 }  // namespace
