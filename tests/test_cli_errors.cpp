@@ -13,33 +13,6 @@ namespace {
 
 const char* const kExisting = "previous output, must survive";
 
-// CRC-32 as PNG uses it (polynomial 0xEDB88320), for hand-made chunks.
-uint32_t png_crc(const std::string& bytes) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char b : bytes) {
-    crc ^= b;
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
-
-std::string be32(uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
-}
-
-std::string png_chunk(const std::string& type, const std::string& data) {
-  return be32(static_cast<uint32_t>(data.size())) + type + data + be32(png_crc(type + data));
-}
-
-// A well-formed PNG header claiming width x height RGBA pixels, with a token of image data.
-std::string png_claiming(uint32_t width, uint32_t height) {
-  const std::string signature("\x89PNG\r\n\x1a\n", 8);
-  std::string ihdr = be32(width) + be32(height) + std::string("\x08\x06\x00\x00\x00", 5);
-  const std::string idat("\x78\x9c\x03\x00\x00\x00\x00\x01", 8);
-  return signature + png_chunk("IHDR", ihdr) + png_chunk("IDAT", idat) + png_chunk("IEND", "");
-}
-
 struct BadCase {
   std::string name;
   std::vector<std::string> args;  // {in} and {out} stand for the input and output paths

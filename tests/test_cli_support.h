@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,34 @@ inline float noise(int x, int y, int c, uint32_t seed = 1) {
   h *= 0x297A2D39u;
   h ^= h >> 15;
   return static_cast<float>(h >> 8) / 16777216.0f;
+}
+
+// CRC-32 as PNG uses it (polynomial 0xEDB88320), for hand-made chunks.
+inline uint32_t png_crc(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return crc ^ 0xFFFFFFFFu;
+}
+
+inline std::string be32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+
+inline std::string png_chunk(const std::string& type, const std::string& data) {
+  return be32(static_cast<uint32_t>(data.size())) + type + data + be32(png_crc(type + data));
+}
+
+// A well-formed PNG header claiming width x height RGBA pixels, with a token of image data:
+// what a hostile or damaged file looks like to a reader before it decodes anything.
+inline std::string png_claiming(uint32_t width, uint32_t height) {
+  const std::string signature("\x89PNG\r\n\x1a\n", 8);
+  const std::string ihdr = be32(width) + be32(height) + std::string("\x08\x06\x00\x00\x00", 5);
+  const std::string idat("\x78\x9c\x03\x00\x00\x00\x00\x01", 8);
+  return signature + png_chunk("IHDR", ihdr) + png_chunk("IDAT", idat) + png_chunk("IEND", "");
 }
 
 }  // namespace cli_test

@@ -162,6 +162,22 @@ struct FrameScenario {
   std::unique_ptr<hostsim::World> in, out;
   std::shared_ptr<hostsim::World> iris;
   std::unique_ptr<hostsim::Frame> frame;
+
+  // The parameters, a patterned 12 x 8 input (and a 5 x 4 iris layer for the layer shape),
+  // and a frame begun on them: what both render calls are swept on.
+  void begin(hostsim::Instance& fx, double radius) {
+    fx.set_float(kRadius, radius);
+    fx.set_int(kShape, shape);
+    in = std::make_unique<hostsim::World>(format, 12, 8);
+    out = std::make_unique<hostsim::World>(format, 12, 8);
+    fill_pattern(*in, 8);
+    if (shape == 3) {
+      iris = std::make_shared<hostsim::World>(format, 5, 4);
+      fill_pattern(*iris, 2);
+      fx.set_layer(kIrisLayer, iris);
+    }
+    frame = fx.begin_frame({.input = in.get(), .output = out.get()});
+  }
 };
 
 Expected render_expectation(const Fault& f) {
@@ -193,17 +209,7 @@ int sweep_render(PF_PixelFormat format, int32_t shape, double radius) {
   s.title = std::string(hostsim::format_name(format)) + " shape " + std::to_string(shape) +
             " radius " + std::to_string(radius);
   s.prepare = [state, radius](hostsim::Instance& fx) {
-    fx.set_float(kRadius, radius);
-    fx.set_int(kShape, state->shape);
-    state->in = std::make_unique<hostsim::World>(state->format, 12, 8);
-    state->out = std::make_unique<hostsim::World>(state->format, 12, 8);
-    fill_pattern(*state->in, 8);
-    if (state->shape == 3) {
-      state->iris = std::make_shared<hostsim::World>(state->format, 5, 4);
-      fill_pattern(*state->iris, 2);
-      fx.set_layer(kIrisLayer, state->iris);
-    }
-    state->frame = fx.begin_frame({.input = state->in.get(), .output = state->out.get()});
+    state->begin(fx, radius);
     ASSERT_EQ(fx.pre_render(*state->frame).err, PF_Err_NONE);
   };
   s.run = [state](hostsim::Instance& fx) { return fx.smart_render(*state->frame); };
@@ -265,17 +271,7 @@ int sweep_classic_render(PF_PixelFormat format, int32_t shape, double radius) {
             std::to_string(shape) + " radius " + std::to_string(radius);
   s.settings.premiere = true;
   s.prepare = [state, radius](hostsim::Instance& fx) {
-    fx.set_float(kRadius, radius);
-    fx.set_int(kShape, state->shape);
-    state->in = std::make_unique<hostsim::World>(state->format, 12, 8);
-    state->out = std::make_unique<hostsim::World>(state->format, 12, 8);
-    fill_pattern(*state->in, 8);
-    if (state->shape == 3) {
-      state->iris = std::make_shared<hostsim::World>(state->format, 5, 4);
-      fill_pattern(*state->iris, 2);
-      fx.set_layer(kIrisLayer, state->iris);
-    }
-    state->frame = fx.begin_frame({.input = state->in.get(), .output = state->out.get()});
+    state->begin(fx, radius);
     ASSERT_EQ(fx.frame_setup(*state->frame).err, PF_Err_NONE);
   };
   s.run = [state](hostsim::Instance& fx) { return fx.classic_render(*state->frame); };
