@@ -1154,34 +1154,23 @@ TEST(TileValues, FloatCapAndUnlimitedColour) {
   for (TilePath path : {TilePath::portable, TilePath::avx2, TilePath::avx512}) {
     if (!tile_path_available(path)) continue;
     SCOPED_TRACE(path_name(path));
-    // 0.12890625 / ln 1.1; a colour exactly at the cap stays there too.
-    Settings weighted{1.0, 255, 1.1, 1};
-    weighted.path = path;
-    const PF_PixelFloat capped =
-        constant_result(PF_PixelFloat{1.0f, 2.0f, 0.5f, 2.0f}, weighted);
-    EXPECT_NEAR(capped.red, 1.35249194, 1e-6);
-    EXPECT_NEAR(capped.green, 0.5, 1e-6);
-    EXPECT_NEAR(capped.blue, 1.35249194, 1e-6);
-    // A colour boosted past the cap by the gain is capped as well.
-    Settings boosted{1.5, 100, 1.1, 1};
-    boosted.path = path;
-    const PF_PixelFloat boosted_result =
-        constant_result(PF_PixelFloat{1.0f, 1.0f, 0.2f, 0.5f}, boosted);
-    EXPECT_NEAR(boosted_result.red, 1.35249194, 1e-6);
-    EXPECT_NEAR(boosted_result.green, 0.2, 1e-6);
-    EXPECT_NEAR(boosted_result.blue, 0.5 * 1.5, 1e-6);
-    Settings unweighted{1.0, 255, 1.0, 1};
-    unweighted.path = path;
-    const PF_PixelFloat plain =
-        constant_result(PF_PixelFloat{1.0f, 2.0f, 4.0f, 0.25f}, unweighted);
-    EXPECT_NEAR(plain.red, 2.0, 1e-6);
-    EXPECT_NEAR(plain.green, 4.0, 1e-6);
-    EXPECT_NEAR(plain.blue, 0.25, 1e-6);
+    auto result = [&](const PF_PixelFloat& colour, Settings s) {
+      s.path = path;
+      return constant_result(colour, s);
+    };
+    auto expect_colour = [](const PF_PixelFloat& px, double red, double green, double blue) {
+      EXPECT_NEAR(px.red, red, 1e-6);
+      EXPECT_NEAR(px.green, green, 1e-6);
+      EXPECT_NEAR(px.blue, blue, 1e-6);
+    };
+    // 0.12890625 / ln 1.1, for colour above it and for colour boosted past it by the gain.
+    const double cap = 1.35249194;
+    expect_colour(result({1.0f, 2.0f, 0.5f, 2.0f}, Settings{1.0, 255, 1.1, 1}), cap, 0.5, cap);
+    expect_colour(result({1.0f, 1.0f, 0.2f, 0.5f}, Settings{1.5, 100, 1.1, 1}), cap, 0.2,
+                  0.5 * 1.5);
+    expect_colour(result({1.0f, 2.0f, 4.0f, 0.25f}, Settings{1.0, 255, 1.0, 1}), 2.0, 4.0, 0.25);
     // Alpha above the full scale comes out at 1.
-    Settings edge{1.0, 255, 1.0, 2};
-    edge.path = path;
-    const PF_PixelFloat over = constant_result(PF_PixelFloat{1.5f, 0.5f, 0.5f, 0.5f}, edge);
-    EXPECT_EQ(over.alpha, 1.0f);
+    EXPECT_EQ(result({1.5f, 0.5f, 0.5f, 0.5f}, Settings{1.0, 255, 1.0, 2}).alpha, 1.0f);
   }
 }
 
