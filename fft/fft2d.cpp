@@ -232,6 +232,10 @@ void fft_2d_with(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, dou
   request.order = options.order;
   request.result_a = options.result_a;
   request.result_b = options.rows_b != nullptr ? options.result_b : nullptr;
+  if (options.band_count > 0 && options.band_count < m) {
+    request.band_first = options.band_first & (m - 1);  // also folds a negative start
+    request.band_count = options.band_count;
+  }
   if (options.order != nullptr) {
     request.rows_b = nullptr;
     request.factor = nullptr;
@@ -280,6 +284,14 @@ void fft_2d_on(FftPath path, int32_t m, int32_t row_doubles, int32_t sign, doubl
 void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t* fft_work,
             double* fft_table) {
   fft_2d_on(fft_best_path(), m, row_doubles, sign, rows, fft_work, fft_table);
+}
+
+void fft_2d_band(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t first_row,
+                 int32_t row_count, int32_t* fft_work, double* fft_table) {
+  FftOptions options;
+  options.band_first = first_row;
+  options.band_count = row_count;
+  fft_2d_with(fft_best_path(), m, row_doubles, sign, rows, options, fft_work, fft_table);
 }
 
 void fft_2d_pair_times(int32_t m, int32_t row_doubles, int32_t sign, double** rows_a,

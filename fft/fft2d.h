@@ -10,6 +10,13 @@
 void fft_2d(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t* fft_work,
             double* fft_table);
 
+// fft_2d of a plane whose rows outside first_row, first_row + 1, ..., first_row + row_count
+// - 1 (mod m) are all zero, as those of a small kernel centred in its plane are: their row
+// transforms, zero too, are skipped. A row_count of 0 or less, or m or more, takes every
+// row. The caller vouches for the zeros; the result is fft_2d's.
+void fft_2d_band(int32_t m, int32_t row_doubles, int32_t sign, double** rows, int32_t first_row,
+                 int32_t row_count, int32_t* fft_work, double* fft_table);
+
 // fft_2d on one or two planes of the same shape (rows_b may be null), then every value
 // times the value at the same place of `factor` (a plane of that shape), rounded as a plain
 // complex multiply (a c - b d, a d + b c) of the transform's result. The product costs no

@@ -27,6 +27,9 @@ struct FftRequest {
   // The rows-last convolution (fft_2d_convolve_rows): result_a (result_b) required, factor
   // the spectrum, first_row and row_count the result's rows computed.
   bool convolve_rows;
+  // The plain transform of a plane whose rows outside band_first, band_first + 1, ...,
+  // band_first + band_count - 1 (mod m) are zero (fft_2d_band); 0 rows: no such band.
+  int32_t band_first, band_count;
 };
 
 // True when this machine can run the path.
@@ -50,6 +53,9 @@ struct FftOptions {
   // of rows (rows_b) that holds row k of the result.
   double** result_a = nullptr;
   double** result_b = nullptr;
+  // Not with an order: the rows outside band_first, ... band_first + band_count - 1 (mod m)
+  // are zero (band_count 0: no such band).
+  int32_t band_first = 0, band_count = 0;
 };
 
 // The transform with its options on the given path: the table rules, then the work.

@@ -181,13 +181,46 @@ bool image_usable(const RenderRecord& rec) {
   }
 }
 
+// The rows of the kernel plane that hold anything but zero: `count` rows from `first` on (0
+// rows for a kernel of zeros). The iris is drawn round the plane's centre, at most the
+// margin away, so this is a narrow band there at small radii: the kernel's transform skips
+// the zero rows (fft_2d_band), which transform to zero.
+struct KernelRows {
+  int32_t first, count;
+};
+
+// Each row is read whole, without a branch for each value, which the compiler can vectorise.
+bool row_is_zero(const double* row, int32_t n) {
+  bool nonzero = false;
+  for (int32_t j = 0; j < 2 * n; ++j) nonzero |= row[j] != 0.0;
+  return !nonzero;
+}
+
+KernelRows kernel_rows(int32_t n, const ComplexPlane& kernel) {
+  int32_t first = 0;
+  while (first < n && row_is_zero(kernel.rows[first], n)) ++first;
+  if (first == n) return {0, 0};
+  int32_t last = n - 1;
+  while (row_is_zero(kernel.rows[last], n)) --last;
+  return {first, last - first + 1};
+}
+
 // True when the kernel is real and point-symmetric about its centre: element [i][j] equals
 // element [n - i][n - j] (indices mod n), as the circle iris does. Its spectrum is then
-// real; the imaginary parts the transform leaves are rounding noise.
+// real; the imaginary parts the transform leaves are rounding noise. Rows outside `rows`
+// are zero, so only a band that is its own mirror image can be symmetric, and only its
+// rows need comparing (row 0, its own mirror, in a band that starts there: every row).
 // Each row is compared whole, without a branch for each value, which the compiler can
 // vectorise.
-bool point_symmetric(int32_t n, const ComplexPlane& kernel) {
-  for (int32_t i = 0; i < n; ++i) {
+bool point_symmetric(int32_t n, const ComplexPlane& kernel, KernelRows rows) {
+  if (rows.count == 0) return true;
+  int32_t first = 0, end = n;
+  if (rows.first > 0) {
+    if (rows.first + (rows.first + rows.count - 1) != n) return false;
+    first = rows.first;
+    end = rows.first + rows.count;
+  }
+  for (int32_t i = first; i < end; ++i) {
     const double* row = kernel.rows[i];
     const double* mirrored = kernel.rows[(n - i) & (n - 1)];
     bool differs = row[1] != 0.0 || row[0] != mirrored[0];
@@ -271,8 +304,10 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   if (output_width_of(rec) == 0 || output_height_of(rec) == 0) return PF_Err_NONE;
 
   // The kernel spectrum, unscaled; this first transform of the render builds the table.
-  const bool real_spectrum = point_symmetric(n, planes.kernel);
-  fft_2d(n, 2 * n, 1, planes.kernel.rows, planes.fft_work, planes.fft_table);
+  const KernelRows kernel_band = kernel_rows(n, planes.kernel);
+  const bool real_spectrum = point_symmetric(n, planes.kernel, kernel_band);
+  fft_2d_band(n, 2 * n, 1, planes.kernel.rows, kernel_band.first, kernel_band.count,
+              planes.fft_work, planes.fft_table);
   scale_kernel(n, real_spectrum, planes.kernel);
   fft_2d_spectrum_order(n, 2 * n, planes.kernel.rows, real_spectrum);
 
