@@ -231,8 +231,8 @@ TEST(Fft2dBand, RowsOutsideTheBandAreTakenAsZeroOnEveryPath) {
   };
   for (const Shape shape : {Shape{64, 64}, Shape{128, 16}, Shape{16, 256}, Shape{512, 8}}) {
     const int32_t m = shape.m, n = shape.n;
-    for (const Band band : {Band{m / 2 - 3, 7}, Band{m - 2, 5}, Band{5, 1}, Band{0, m},
-                            Band{m / 4, m / 2}}) {
+    for (const Band band :
+         {Band{m / 2 - 3, 7}, Band{m - 2, 5}, Band{5, 1}, Band{0, m}, Band{m / 4, m / 2}}) {
       Plane input(m, n, static_cast<uint32_t>(m + 7 * n + band.first));
       for (int32_t r = 0; r < m; ++r) {
         if (((r - band.first) & (m - 1)) >= band.count) std::fill_n(input.rows[r], 2 * n, 0.0);
@@ -240,9 +240,9 @@ TEST(Fft2dBand, RowsOutsideTheBandAreTakenAsZeroOnEveryPath) {
       for (int32_t sign : {1, -1}) {
         const auto want = direct_dft(input.values(), m, n, sign);
         for (FftPath path : paths()) {
-          SCOPED_TRACE(testing::Message() << m << " x " << n << " band " << band.first << " + "
-                                          << band.count << " sign " << sign << " path "
-                                          << static_cast<int>(path));
+          SCOPED_TRACE(testing::Message()
+                       << m << " x " << n << " band " << band.first << " + " << band.count
+                       << " sign " << sign << " path " << static_cast<int>(path));
           Plane banded = input, plain = input;
           banded.rows = banded.rows_copy = plain.rows = plain.rows_copy = {};
           for (int32_t r = 0; r < m; ++r) {
