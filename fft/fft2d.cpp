@@ -146,17 +146,34 @@ void spectrum_columns(int32_t n, int32_t* column) {
   }
 }
 
-template <int Width>
-void copy_into_spectrum_order(double* const* rows, int32_t m, int32_t n) {
+// Each row's values of Width doubles (with FromComplex, the first double of each complex value
+// instead) times `scale` (1 changes no value), moved to their spectrum columns.
+template <int Width, bool FromComplex = false>
+void copy_into_spectrum_order(double* const* rows, int32_t m, int32_t n, double scale = 1.0) {
+  constexpr int kFrom = FromComplex ? 2 : Width;
   int32_t column[kCopiedRow];
   double copy[Width * kCopiedRow];
   spectrum_columns(n, column);
   for (int32_t r = 0; r < m; ++r) {
     double* row = rows[r];
     for (int32_t k = 0; k < n; ++k) {
-      for (int w = 0; w < Width; ++w) copy[Width * column[k] + w] = row[Width * k + w];
+      for (int w = 0; w < Width; ++w) {
+        copy[Width * column[k] + w] = row[kFrom * k + w] * scale;
+      }
     }
     std::copy(copy, copy + Width * n, row);
+  }
+}
+
+// The values (or with real_parts the real parts, moved to the row's start) times `scale`.
+void scale_rows(double* const* rows, int32_t m, int32_t n, bool real_parts, double scale) {
+  for (int32_t r = 0; r < m; ++r) {
+    double* row = rows[r];
+    if (real_parts) {
+      for (int32_t k = 0; k < n; ++k) row[k] = row[2 * k] * scale;
+    } else {
+      for (int32_t k = 0; k < 2 * n; ++k) row[k] *= scale;
+    }
   }
 }
 
@@ -174,6 +191,20 @@ void fft_2d_spectrum_order(int32_t m, int32_t row_doubles, double** rows, bool r
     return;
   }
   for (int32_t r = 0; r < m; ++r) row_into_spectrum_order(rows[r], n, real ? 1 : 2);
+}
+
+void fft_2d_spectrum_order_scaled(int32_t m, int32_t row_doubles, double** rows, bool real_parts,
+                                  double scale) {
+  const int32_t n = row_doubles / 2;
+  if (rows == nullptr || !usable_shape(m, row_doubles)) return;
+  if (n < 16 || n > kCopiedRow) {
+    scale_rows(rows, m, n, real_parts, scale);
+    fft_2d_spectrum_order(m, row_doubles, rows, real_parts);
+  } else if (real_parts) {
+    copy_into_spectrum_order<1, true>(rows, m, n, scale);
+  } else {
+    copy_into_spectrum_order<2>(rows, m, n, scale);
+  }
 }
 
 bool fft_path_available(FftPath path) {

@@ -49,6 +49,14 @@ void fft_2d_some_rows(int32_t m, int32_t row_doubles, int32_t sign, double** row
 // alone is left alone here too.
 void fft_2d_spectrum_order(int32_t m, int32_t row_doubles, double** rows, bool real);
 
+// A filter's spectrum as fft_2d leaves it (m rows of row_doubles / 2 complex values) into what
+// the convolutions take, in one pass over the rows: every value times `scale`, with
+// `real_parts` only its real part (the n reals then at the row's start, for a spectrum whose
+// imaginary parts are rounding noise), in the spectrum order. The same values as multiplying
+// each one (or its real part, moved to column k) and then calling fft_2d_spectrum_order.
+void fft_2d_spectrum_order_scaled(int32_t m, int32_t row_doubles, double** rows, bool real_parts,
+                                  double scale);
+
 // The cyclic convolution of one or two planes of the same shape (rows_b may be null) with a
 // filter given by its spectrum in the spectrum order (fft_2d_spectrum_order): fft_2d
 // (sign +1), every value times the value at the same place of the spectrum (as

@@ -210,8 +210,8 @@ KernelRows kernel_rows(int32_t n, const ComplexPlane& kernel) {
 // real; the imaginary parts the transform leaves are rounding noise. Rows outside `rows`
 // are zero, so only a band that is its own mirror image can be symmetric, and only its
 // rows need comparing (row 0, its own mirror, in a band that starts there: every row).
-// Each row is compared whole, without a branch for each value, which the compiler can
-// vectorise.
+// Each row is compared with its mirror image up to the middle row, so that every row is read
+// once, and whole, without a branch for each value, which the compiler can vectorise.
 bool point_symmetric(int32_t n, const ComplexPlane& kernel, KernelRows rows) {
   if (rows.count == 0) return true;
   int32_t first = 0, end = n;
@@ -220,31 +220,17 @@ bool point_symmetric(int32_t n, const ComplexPlane& kernel, KernelRows rows) {
     first = rows.first;
     end = rows.first + rows.count;
   }
-  for (int32_t i = first; i < end; ++i) {
+  for (int32_t i = first; i <= n / 2 && i < end; ++i) {
     const double* row = kernel.rows[i];
     const double* mirrored = kernel.rows[(n - i) & (n - 1)];
-    bool differs = row[1] != 0.0 || row[0] != mirrored[0];
+    bool differs = row[1] != 0.0 || mirrored[1] != 0.0 || row[0] != mirrored[0];
     for (int32_t j = 1; j < n; ++j) {
-      differs |= (row[2 * j + 1] != 0.0) | (row[2 * j] != mirrored[2 * (n - j)]);
+      differs |= (row[2 * j + 1] != 0.0) | (mirrored[2 * j + 1] != 0.0) |
+                 (row[2 * j] != mirrored[2 * (n - j)]);
     }
     if (differs) return false;
   }
   return true;
-}
-
-// Both divisions by n of the unscaled transform pair, applied to the spectrum once (n is a
-// power of two: exact). A real spectrum's rows are left as the product takes them: the n
-// real parts at the row's start.
-void scale_kernel(int32_t n, bool real_spectrum, const ComplexPlane& kernel) {
-  const double scale = 1.0 / (static_cast<double>(n) * n);
-  for (int32_t i = 0; i < n; ++i) {
-    double* row = kernel.rows[i];
-    if (real_spectrum) {
-      for (int32_t j = 0; j < n; ++j) row[j] = row[2 * j] * scale;
-    } else {
-      for (int32_t j = 0; j < 2 * n; ++j) row[j] *= scale;
-    }
-  }
 }
 
 }  // namespace
@@ -308,8 +294,10 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
   const bool real_spectrum = point_symmetric(n, planes.kernel, kernel_band);
   fft_2d_band(n, 2 * n, 1, planes.kernel.rows, kernel_band.first, kernel_band.count,
               planes.fft_work, planes.fft_table);
-  scale_kernel(n, real_spectrum, planes.kernel);
-  fft_2d_spectrum_order(n, 2 * n, planes.kernel.rows, real_spectrum);
+  // Both divisions by n of the unscaled transform pair, applied to the spectrum on the way
+  // into the spectrum order (n is a power of two: exact).
+  fft_2d_spectrum_order_scaled(n, 2 * n, planes.kernel.rows, real_spectrum,
+                               1.0 / (static_cast<double>(n) * n));
 
   TilePlan plan{};
   plan.real_spectrum = real_spectrum;

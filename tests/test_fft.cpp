@@ -774,6 +774,33 @@ TEST(Fft2dSpectrumOrder, MovesEveryValueToItsColumn) {
   EXPECT_EQ(row, std::vector<double>(2 * 24, 1.0));
 }
 
+// The scaled spectrum order takes a transform's complex values as they are: each value (or,
+// with real parts, the real part of complex value k) times the scale at its spectrum column,
+// on rows short (left in order), copied through the stack and long (2048).
+TEST(Fft2dSpectrumOrder, ScaledTakesEachValueTimesTheScaleToItsColumn) {
+  for (int32_t n : {8, 16, 64, 1024, 2048}) {
+    for (bool real : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "n " << n << " real " << real);
+      const int32_t m = 2, width = real ? 1 : 2;
+      std::vector<std::vector<double>> store(m, std::vector<double>(2 * n));
+      std::vector<double*> rows;
+      for (int32_t r = 0; r < m; ++r) {
+        for (int32_t k = 0; k < 2 * n; ++k) store[r][k] = 10000.0 * r + k;
+        rows.push_back(store[r].data());
+      }
+      fft_2d_spectrum_order_scaled(m, 2 * n, rows.data(), real, 3.0);
+      for (int32_t r = 0; r < m; ++r) {
+        for (int32_t k = 0; k < n; ++k) {
+          for (int32_t w = 0; w < width; ++w) {
+            EXPECT_EQ(store[r][width * spectrum_column(k, n) + w], 3.0 * (10000.0 * r + 2 * k + w))
+                << "row " << r << " column " << k;
+          }
+        }
+      }
+    }
+  }
+}
+
 // The filter of one or two planes against the direct cyclic convolution, on every path:
 // columns asked for (a run that goes round the row's end) hold the result, the input's
 // columns beyond input_columns (filled with other values) act as copies of the last one
