@@ -862,11 +862,12 @@ TEST(Fft2dFilter, IsTheCyclicConvolutionOfTheColumnsAskedFor) {
 // result tables name each row of its own plane once, nothing beyond the rows is touched, and
 // a plane convolved beside another has the bits it has convolved alone. The shapes include
 // column plans whose last pass is a sweep over the whole plane of radix 8 under an inverse
-// first pass of radix 8 and of radix 4 (512 x 512, 32 x 16384), on which the inverse's first
-// pass rides with a real spectrum, on two planes and on one; a complex spectrum and plans
-// without sweeps take the separate passes. Two planes of 2^20 values and more (64 x 16384)
-// are convolved one after the other. The row transforms go two rows at a time where the
-// rows are short enough: odd counts of rows asked for (64 x 128, 8 x 1024) leave one alone.
+// first pass of radix 8 and of radix 4, on which the inverse's first pass rides with a real
+// spectrum, on two planes together (256 x 512, 32 x 4096) and one after the other (512 x
+// 512, 32 x 16384: planes of 2^18 values and more are convolved apart, as 64 x 16384), and
+// on one; a complex spectrum and plans without sweeps take the separate passes. The row
+// transforms go two rows at a time where the rows are short enough: odd counts of rows asked
+// for (64 x 128, 8 x 1024) leave one alone.
 TEST(Fft2dConvolveRows, IsTheCyclicConvolutionOfTheRowsAskedFor) {
   struct Case {
     int32_t m, n, first, count;
@@ -875,7 +876,8 @@ TEST(Fft2dConvolveRows, IsTheCyclicConvolutionOfTheRowsAskedFor) {
   const Case cases[] = {
       {512, 512, 500, 40, true}, {32, 16384, 3, 20, true}, {256, 64, 0, 256, false},
       {16, 8, 12, 9, true},      {8, 32, 7, 2, false},     {1, 16, 0, 1, true},
-      {64, 128, 60, 7, false},   {8, 1024, 5, 5, true},    {64, 16384, 60, 9, true}};
+      {64, 128, 60, 7, false},   {8, 1024, 5, 5, true},    {64, 16384, 60, 9, true},
+      {256, 512, 250, 12, true}, {32, 4096, 30, 5, true}};
   for (const Case& c : cases) {
     std::mt19937 rng(c.m * 5 + c.n);
     const TapFilter filter = tap_filter(c.m, c.n, c.real, rng);
