@@ -327,8 +327,12 @@ TEST(CliSlurm, ArrayJobEqualsALocalRenderAndAResubmissionRendersOnlyMissingFrame
     ::stat((dir.path / "farm" / frame_name("out", f)).c_str(), &st);
     inodes[f] = st.st_ino;
   }
-  fs::remove(dir.path / "farm" / frame_name("out", 5));
-  fs::remove(dir.path / "farm" / frame_name("out", 11));
+  // Moved aside rather than deleted: a deleted file's inode number may be handed to the
+  // file written in its place, which would make a fresh frame look untouched.
+  fs::create_directories(dir.path / "lost");
+  for (int f : {5, 11}) {
+    fs::rename(dir.path / "farm" / frame_name("out", f), dir.path / "lost" / frame_name("out", f));
+  }
   r = run_program("/usr/bin/timeout", farm_args(dir, {"--chunks", "4"}, render));
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::string second = r.out.substr(0, r.out.find('\n'));
