@@ -12,16 +12,22 @@
 // of two alpha is scaled by (TilePlan::alpha_scale): the plane value of a full-scale colour
 // channel over the alpha full scale, so that alpha, which shares its transform with blue,
 // is rounded relative to its own size rather than to the brightest highlight's.
+//
+// Two neighbouring tiles in the rows-last order that each read one alpha throughout share a
+// transform (tile_pairs.h): three plane convolutions instead of four, where footage is opaque.
 #include "render/convolve_tiles.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "fft/fft2d.h"
 #include "fft/instruction_set.h"
 #include "render/tile_kernels.h"
+#include "render/tile_pairs.h"
 #include "render/tile_pixels.h"
 
 namespace {
@@ -91,27 +97,118 @@ void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes,
 
 bool writes_pixels(InnerRange range) { return range.begin < range.end; }
 
+// A blurred alpha at or below this (times the alpha scale) counts as nothing: the loadings'
+// and write-backs' transparency floor.
+constexpr double kAlphaFloor = 3e-5;
+
+// The loading of a pair's second tile (see TileKernels::load_blue_float).
+template <typename Pixel>
+using BlueLoad = std::optional<double> (*)(const Pixel*, const TilePlan&, const TileSource&,
+                                           const WorkingPlanes&);
+
+// A tile convolved in the rows-last order, with its right neighbour when it can: the pair of
+// tile_pairs.h, when both tiles read one alpha throughout (the first found so in its loaded
+// plane, the second while its blue is loaded into the imaginary parts). The pair's planes are
+// convolved together; the first tile is written back (its alpha the constant's blur) and its
+// neighbour's blurred blue kept; then the neighbour is loaded and its red-and-green plane alone
+// convolved, and written back with its kept blue. Otherwise the first tile alone, as the walk
+// convolves any other. `report` is called after each tile's write-back. Returns the number of
+// tiles done, 1 or 2.
+template <typename Pixel, typename Report>
+int32_t convolve_with_neighbour(
+    const Pixel* input, Pixel* output, const TilePlan& plan, const WorkingPlanes& planes,
+    void (*load)(const Pixel*, const TilePlan&, const TileSource&, const WorkingPlanes&),
+    void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&),
+    BlueLoad<Pixel> load_blue,
+    void (*load_red_green)(const Pixel*, const TilePlan&, const TileSource&, const WorkingPlanes&),
+    const TileSource& first, const TileSource& second, int32_t tx, int32_t ty, InnerRange down,
+    TileOrders& orders, Report report) {
+  const int32_t n = plan.n;
+  const int32_t second_tx = tx + n - 2 * plan.p;
+  const InnerRange first_across = inner_range(n, plan.p, tx, plan.width);
+  const InnerRange second_across = inner_range(n, plan.p, second_tx, plan.width);
+  load(input, plan, first, planes);
+  const std::optional<double> first_alpha =
+      constant_plane_alpha(planes.ba, n, kAlphaFloor * plan.alpha_scale);
+  std::optional<double> second_alpha;
+  if (first_alpha) {
+    second_alpha = load_blue(input, plan, second, planes);
+    if (!second_alpha) set_plane_alpha(planes.ba, n, *first_alpha);
+  }
+  WorkingPlanes ordered{};
+  if (!second_alpha) {
+    convolve_planes(n, true, planes, TileNeeds{first.rows, first_across, down}, false, orders,
+                    ordered);
+    write(output, plan, tx, ty, ordered);
+    report();
+    return 1;
+  }
+
+  const InnerRange both{std::min(first_across.begin, second_across.begin),
+                        std::max(first_across.end, second_across.end)};
+  convolve_planes(n, true, planes, TileNeeds{first.rows, both, down}, false, orders, ordered);
+  // A plane of one alpha value blurs to that value times the kernel's sum.
+  keep_second_blue(n, ordered, planes.kernel, {first_across, down}, {second_across, down},
+                   *first_alpha * plan.kernel_sum);
+  write(output, plan, tx, ty, ordered);
+  report();
+
+  load_red_green(input, plan, second, planes);
+  fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, nullptr, planes.kernel.rows, true,
+                       moved_by_half(n, second_across.begin),
+                       second_across.end - second_across.begin, orders.rg.data(), nullptr,
+                       planes.fft_work, planes.fft_table);
+  ordered.rg.rows = orders.rg.data();
+  ordered.ba.rows = planes.ba.rows;
+  restore_second_blue(n, planes.ba, planes.kernel, {second_across, down},
+                      *second_alpha * plan.kernel_sum);
+  write(output, plan, second_tx, ty, ordered);
+  report();
+  return 2;
+}
+
+// The source columns of the tile at tx (its reach across), folded once instead of once per
+// pixel. Tile coordinates are the output's; the input is read at the same place of the layer.
+void fold_columns(const TilePlan& plan, bool mirror, int32_t tx, InnerRange across, int32_t* column,
+                  TileSource& source) {
+  source.columns = tile_reach(plan.n, plan.p, across.end);
+  for (int32_t i = 0; i < source.columns; ++i) {
+    column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
+  }
+}
+
 template <typename Pixel>
 PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool mirror,
                   const WorkingPlanes& planes,
                   void (*load)(const Pixel*, const TilePlan&, const TileSource&,
                                const WorkingPlanes&),
                   void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&),
+                  BlueLoad<Pixel> load_blue,
+                  void (*load_red_green)(const Pixel*, const TilePlan&, const TileSource&,
+                                         const WorkingPlanes&),
                   int32_t& progress_count, int32_t progress_total, const TileHost& host) {
   PF_Err err = PF_Err_NONE;
   const int32_t n = plan.n;
   const int32_t step = n - 2 * plan.p;
-  std::array<int32_t, kMaxTile> column;
+  std::array<int32_t, kMaxTile> column, next_column;
   std::array<std::ptrdiff_t, kMaxTile> row_offset;
   TileOrders orders;
   WorkingPlanes ordered{};
   TileSource source{column.data(), row_offset.data(), n, n, true};
+  TileSource next{next_column.data(), row_offset.data(), n, n, true};
+  // A failed report (a cancel, say) stops the reports but not the walk: the output is
+  // always complete.
+  auto report = [&] {
+    ++progress_count;
+    if (err == PF_Err_NONE && host.progress != nullptr) {
+      err = host.progress(host.effect_ref, progress_count, progress_total);
+    }
+  };
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
     const InnerRange down = inner_range(n, plan.p, ty, plan.height);
     const bool row_writes = writes_pixels(down);
-    source.rows = tile_reach(n, plan.p, down.end);
-    // Source rows of this row of tiles, folded once instead of once per pixel. Tile
-    // coordinates are the output's; the input is read at the same place of the layer.
+    source.rows = next.rows = tile_reach(n, plan.p, down.end);
+    // Source rows of this row of tiles, folded once instead of once per pixel.
     for (int32_t j = 0; row_writes && j < n; ++j) {
       const int32_t y = outside_index(plan.input_top + ty + j, plan.input_height, mirror);
       row_offset[j] = static_cast<std::ptrdiff_t>(y) * plan.input_stride;
@@ -121,24 +218,30 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
       // inner square starts beyond the output's last pixel writes nothing: its transforms
       // are skipped. It is still counted and reported, so the progress calls stay the same.
       const InnerRange across = inner_range(n, plan.p, tx, plan.width);
-      if (row_writes && writes_pixels(across)) {
-        source.columns = tile_reach(n, plan.p, across.end);
-        for (int32_t i = 0; i < source.columns; ++i) {
-          column[i] = outside_index(plan.input_left + tx + i, plan.input_width, mirror);
+      if (!row_writes || !writes_pixels(across)) {
+        report();
+        continue;
+      }
+      fold_columns(plan, mirror, tx, across, column.data(), source);
+      const TileNeeds needs{source.rows, across, down};
+      const bool filter = filter_suits(n, needs);
+      source.whole_rows = !filter;
+      // The pair needs the kernel plane's unused half, which only a real spectrum leaves.
+      const InnerRange next_across = inner_range(n, plan.p, tx + step, plan.width);
+      if (!filter && plan.real_spectrum && tx + step < plan.width && writes_pixels(next_across)) {
+        fold_columns(plan, mirror, tx + step, next_across, next_column.data(), next);
+        if (!filter_suits(n, TileNeeds{next.rows, next_across, down})) {
+          tx += step * (convolve_with_neighbour(input, output, plan, planes, load, write, load_blue,
+                                                load_red_green, source, next, tx, ty, down, orders,
+                                                report) -
+                        1);
+          continue;
         }
-        const TileNeeds needs{source.rows, across, down};
-        const bool filter = filter_suits(n, needs);
-        source.whole_rows = !filter;
-        load(input, plan, source, planes);
-        convolve_planes(n, plan.real_spectrum, planes, needs, filter, orders, ordered);
-        write(output, plan, tx, ty, ordered);
       }
-      // A failed report (a cancel, say) stops the reports but not the walk: the output is
-      // always complete.
-      ++progress_count;
-      if (err == PF_Err_NONE && host.progress != nullptr) {
-        err = host.progress(host.effect_ref, progress_count, progress_total);
-      }
+      load(input, plan, source, planes);
+      convolve_planes(n, plan.real_spectrum, planes, needs, filter, orders, ordered);
+      write(output, plan, tx, ty, ordered);
+      report();
     }
   }
   return err;
@@ -336,8 +439,9 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
       }
       plan.colour8 = colour8.data();
       plan.alpha_scale = alpha_scale_for(colour8[255], TilePixelTraits<PF_Pixel8>::kAlphaFullScale);
-      return walk_tiles(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes, kernels.load8,
-                        kernels.write8, progress_count, progress_total, host);
+      return walk_tiles<PF_Pixel8>(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes,
+                                   kernels.load8, kernels.write8, load_blue_imaginary,
+                                   kernels.load_red_green8, progress_count, progress_total, host);
     }
     case kPixelFormat16:
       plan.alpha_scale = alpha_scale_for(TilePixelTraits<PF_Pixel16>::colour(32768, rule),
@@ -349,16 +453,18 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
         }
         plan.colour16 = planes.colour_table;
       }
-      return walk_tiles(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes,
-                        kernels.load16, kernels.write16, progress_count, progress_total, host);
+      return walk_tiles<PF_Pixel16>(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes,
+                                    kernels.load16, kernels.write16, load_blue_imaginary,
+                                    kernels.load_red_green16, progress_count, progress_total, host);
     default: {
       using FloatTraits = TilePixelTraits<PF_PixelFloat>;
       plan.alpha_scale =
           alpha_scale_for(FloatTraits::colour(1.0, FloatTraits::threshold(rule), rule),
                           FloatTraits::kAlphaFullScale);
-      return walk_tiles(rec.input_pixels_float, rec.output_pixels_float, plan, mirror, planes,
-                        kernels.load_float, kernels.write_float, progress_count, progress_total,
-                        host);
+      return walk_tiles<PF_PixelFloat>(rec.input_pixels_float, rec.output_pixels_float, plan,
+                                       mirror, planes, kernels.load_float, kernels.write_float,
+                                       kernels.load_blue_float, kernels.load_red_green_float,
+                                       progress_count, progress_total, host);
     }
   }
 }

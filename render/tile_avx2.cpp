@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "render/tile_kernels.h"
+#include "render/tile_pairs.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -65,8 +66,11 @@ void log_rough(const double* x, double* out, int32_t count) { log_rough_many_avx
 }  // namespace
 
 TileKernels tile_kernels_avx2() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_vector,
-          write8_vector,      write16_vector,      write_float_vector};
+  return {load_tile8_blocked,       load_tile16_blocked,
+          load_float_vector,        write8_vector,
+          write16_vector,           write_float_vector,
+          load_blue_float_avx2,     load_red_green8_blocked,
+          load_red_green16_blocked, load_red_green_float_avx2};
 }
 
 #if defined(__clang__)

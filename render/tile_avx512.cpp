@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "render/tile_kernels.h"
+#include "render/tile_pairs.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -91,8 +92,11 @@ void log_rough(const double* x, double* out, int32_t count) {
 }  // namespace
 
 TileKernels tile_kernels_avx512() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_avx512,
-          write8_avx512,      write16_avx512,      write_float_avx512};
+  return {load_tile8_blocked,       load_tile16_blocked,
+          load_float_avx512,        write8_avx512,
+          write16_avx512,           write_float_avx512,
+          load_blue_float_avx512,   load_red_green8_blocked,
+          load_red_green16_blocked, load_red_green_float_avx512};
 }
 
 #pragma GCC diagnostic pop

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "api/effect_api.h"
 #include "render/convolve_tiles.h"
@@ -90,6 +91,19 @@ struct TileKernels {
                   const WorkingPlanes& planes);
   void (*write_float)(PF_PixelFloat* output, const TilePlan& plan, int32_t tx, int32_t ty,
                       const WorkingPlanes& planes);
+  // The second tile of a pair of one alpha (tile_pairs.h): its blue plane values into the
+  // imaginary parts of the blue-and-alpha plane, its alpha checked on the way; the plane value
+  // of that alpha, or nothing when its pixels' alphas differ (see load_blue_imaginary).
+  std::optional<double> (*load_blue_float)(const PF_PixelFloat* input, const TilePlan& plan,
+                                           const TileSource& source, const WorkingPlanes& planes);
+  // The loadings' red and green alone, for a pair's second tile once its blue is convolved
+  // (the blue-and-alpha plane is left as it is, but beyond the tile's reach).
+  void (*load_red_green8)(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
+                          const WorkingPlanes& planes);
+  void (*load_red_green16)(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
+                           const WorkingPlanes& planes);
+  void (*load_red_green_float)(const PF_PixelFloat* input, const TilePlan& plan,
+                               const TileSource& source, const WorkingPlanes& planes);
 };
 
 enum class TilePath { portable, avx2, avx512 };
@@ -110,6 +124,10 @@ void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const Tile
                         const WorkingPlanes& planes);
 void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
                          const WorkingPlanes& planes);
+void load_red_green8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
+                             const WorkingPlanes& planes);
+void load_red_green16_blocked(const PF_Pixel16* input, const TilePlan& plan,
+                              const TileSource& source, const WorkingPlanes& planes);
 
 // The first and one-past-last inner index of a tile that lies inside an image axis of the
 // given size, for the tile origin t.

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "render/tile_kernels.h"
+#include "render/tile_pairs.h"
 
 namespace {
 
@@ -71,12 +72,25 @@ void store_values(double* rg, double* ba, const PlaneValues& v, double alpha_sca
   ba[1] = v.a * alpha_scale;
 }
 
+void store_red_green(double* rg, const PlaneValues& v) {
+  rg[0] = v.r;
+  rg[1] = v.g;
+}
+
 void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
                          const WorkingPlanes& planes) {
   for_each_source_pixel(
       input, planes, plan.n, source, [&](double* rg, double* ba, const PF_PixelFloat& px) {
         store_values(rg, ba, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule), plan.alpha_scale);
       });
+}
+
+void load_red_green_float_portable(const PF_PixelFloat* input, const TilePlan& plan,
+                                   const TileSource& source, const WorkingPlanes& planes) {
+  for_each_source_pixel(input, planes, plan.n, source,
+                        [&](double* rg, double*, const PF_PixelFloat& px) {
+                          store_red_green(rg, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule));
+                        });
 }
 
 // The tile's inner square inside the image: normalised by the blurred alpha, the weighting
@@ -188,7 +202,42 @@ void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const Ti
       });
 }
 
+void load_red_green8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
+                             const WorkingPlanes& planes) {
+  const double* colour = plan.colour8;
+  for_each_source_pixel(input, planes, plan.n, source,
+                        [&](double* rg, double*, const PF_Pixel8& px) {
+                          rg[0] = colour[px.red];
+                          rg[1] = colour[px.green];
+                        });
+}
+
+void load_red_green16_blocked(const PF_Pixel16* input, const TilePlan& plan,
+                              const TileSource& source, const WorkingPlanes& planes) {
+  const double* table = plan.colour16;
+  const TileLoadRule& rule = plan.rule;
+  auto colour = [&](uint16_t c) {
+    return table != nullptr && c <= kColour16Entries - 1
+               ? table[c]
+               : TilePixelTraits<PF_Pixel16>::colour(c, rule);
+  };
+  for_each_source_pixel(input, planes, plan.n, source,
+                        [&](double* rg, double*, const PF_Pixel16& px) {
+                          rg[0] = colour(px.red);
+                          rg[1] = colour(px.green);
+                        });
+}
+
+std::optional<double> load_blue_float_portable(const PF_PixelFloat* input, const TilePlan& plan,
+                                               const TileSource& source,
+                                               const WorkingPlanes& planes) {
+  return load_blue_imaginary(input, plan, source, planes);
+}
+
 TileKernels tile_kernels_portable() {
-  return {load_tile8_blocked, load_tile16_blocked, load_float_portable,
-          write8_portable,    write16_portable,    write_float_portable};
+  return {load_tile8_blocked,       load_tile16_blocked,
+          load_float_portable,      write8_portable,
+          write16_portable,         write_float_portable,
+          load_blue_float_portable, load_red_green8_blocked,
+          load_red_green16_blocked, load_red_green_float_portable};
 }

@@ -1,0 +1,197 @@
+// The pieces of a pair of tiles that share one blue-and-alpha transform (see tile_pairs.h).
+// Written once for every path: the loading of the second tile's blue takes the path's own pow,
+// so its values are those the path's loadings give.
+#include "render/tile_pairs.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace {
+
+constexpr int32_t kBlock = 4;
+constexpr int32_t kMaxRows = 1024;
+// The float format's transparency floor, as the loadings apply it: a pixel whose alpha is at
+// most this counts as transparent black.
+constexpr double kAlphaFloor = 3e-5;
+
+double alpha_on_working_scale(const PF_Pixel8& px) { return static_cast<double>(px.alpha); }
+double alpha_on_working_scale(const PF_Pixel16& px) { return px.alpha / 128.0; }
+double alpha_on_working_scale(const PF_PixelFloat& px) {
+  return TilePixelTraits<PF_PixelFloat>::finite(px.alpha);
+}
+
+bool same_alpha(const PF_Pixel8& a, const PF_Pixel8& b) { return a.alpha == b.alpha; }
+bool same_alpha(const PF_Pixel16& a, const PF_Pixel16& b) { return a.alpha == b.alpha; }
+bool same_alpha(const PF_PixelFloat& a, const PF_PixelFloat& b) { return a.alpha == b.alpha; }
+
+// The blue plane values of one pixel, or (float with the weighting) the exponent the pow
+// takes them to.
+struct BlueOf8 {
+  const double* colour;
+  double operator()(const PF_Pixel8& px) const { return colour[px.blue]; }
+};
+struct BlueOf16 {
+  const double* table;
+  const TileLoadRule& rule;
+  double operator()(const PF_Pixel16& px) const {
+    return table != nullptr && px.blue <= kColour16Entries - 1
+               ? table[px.blue]
+               : TilePixelTraits<PF_Pixel16>::colour(px.blue, rule);
+  }
+};
+struct BlueOfFloat {
+  const TileLoadRule& rule;
+  float threshold;
+  double operator()(const PF_PixelFloat& px) const {
+    return TilePixelTraits<PF_PixelFloat>::colour(TilePixelTraits<PF_PixelFloat>::finite(px.blue),
+                                                  threshold, rule);
+  }
+};
+
+// Four image columns at a time down the rows (a cache line of the picture a row), each
+// column's values gathered into a row of `values`, then stored; every pixel's alpha compared
+// with the first's on the way.
+template <typename Pixel, typename Blue>
+std::optional<double> store_blue_imaginary(const Pixel* input, const TilePlan& plan,
+                                           const TileSource& source, const ComplexPlane& ba,
+                                           Blue blue) {
+  if (source.rows <= 0 || source.columns <= 0) return std::nullopt;
+  const Pixel first = input[source.row_offset[0] + source.column[0]];
+  const double alpha = alpha_on_working_scale(first);
+  // Not a number fails every comparison; a float alpha at or below the floor makes the pixel
+  // transparent black, which the pair does not model.
+  if (!(alpha > kAlphaFloor)) return std::nullopt;
+  double values[kBlock][kMaxRows];
+  bool differs = false;
+  for (int32_t i0 = 0; i0 < source.columns; i0 += kBlock) {
+    const int32_t count = source.columns - i0 < kBlock ? source.columns - i0 : kBlock;
+    const Pixel* column[kBlock];
+    for (int32_t k = 0; k < count; ++k) column[k] = input + source.column[i0 + k];
+    for (int32_t j = 0; j < source.rows; ++j) {
+      const std::ptrdiff_t offset = source.row_offset[j];
+      for (int32_t k = 0; k < count; ++k) {
+        const Pixel& px = column[k][offset];
+        differs |= !same_alpha(px, first);
+        values[k][j] = blue(px);
+      }
+    }
+    if (differs) return std::nullopt;
+    for (int32_t k = 0; k < count; ++k) {
+      double* row = ba.rows[i0 + k];
+      for (int32_t j = 0; j < source.rows; ++j) row[2 * j + 1] = values[k][j];
+    }
+  }
+  fill_imaginary_beyond_reach(ba, plan.n, source);
+  return alpha * plan.alpha_scale;
+}
+
+}  // namespace
+
+std::optional<double> constant_plane_alpha(const ComplexPlane& ba, int32_t n, double floor) {
+  const double alpha = ba.rows[0][1];
+  if (!(alpha > floor)) return std::nullopt;
+  for (int32_t i = 0; i < n; ++i) {
+    const double* row = ba.rows[i];
+    bool differs = false;
+    for (int32_t j = 0; j < n; ++j) differs |= row[2 * j + 1] != alpha;
+    if (differs) return std::nullopt;
+  }
+  return alpha;
+}
+
+void set_plane_alpha(const ComplexPlane& ba, int32_t n, double alpha) {
+  for (int32_t i = 0; i < n; ++i) {
+    double* row = ba.rows[i];
+    for (int32_t j = 0; j < n; ++j) row[2 * j + 1] = alpha;
+  }
+}
+
+void fill_imaginary_beyond_reach(const ComplexPlane& ba, int32_t n, const TileSource& source) {
+  const int32_t filled = source.whole_rows ? n : source.rows;
+  for (int32_t i = 0; i < source.columns; ++i) {
+    double* row = ba.rows[i];
+    const double last = row[2 * source.rows - 1];
+    for (int32_t j = source.rows; j < filled; ++j) row[2 * j + 1] = last;
+  }
+  for (int32_t i = source.columns; i < n; ++i) {
+    const double* from = ba.rows[source.columns - 1];
+    double* row = ba.rows[i];
+    for (int32_t j = 0; j < filled; ++j) row[2 * j + 1] = from[2 * j + 1];
+  }
+}
+
+std::optional<float> first_float_alpha(const PF_PixelFloat* input, const TileSource& source) {
+  if (source.rows <= 0 || source.columns <= 0) return std::nullopt;
+  const float alpha = input[source.row_offset[0] + source.column[0]].alpha;
+  if (!(TilePixelTraits<PF_PixelFloat>::finite(alpha) > kAlphaFloor)) return std::nullopt;
+  return alpha;
+}
+
+std::optional<double> load_blue_imaginary(const PF_Pixel8* input, const TilePlan& plan,
+                                          const TileSource& source, const WorkingPlanes& planes) {
+  return store_blue_imaginary(input, plan, source, planes.ba, BlueOf8{plan.colour8});
+}
+
+std::optional<double> load_blue_imaginary(const PF_Pixel16* input, const TilePlan& plan,
+                                          const TileSource& source, const WorkingPlanes& planes) {
+  return store_blue_imaginary(input, plan, source, planes.ba, BlueOf16{plan.colour16, plan.rule});
+}
+
+std::optional<double> load_blue_imaginary(const PF_PixelFloat* input, const TilePlan& plan,
+                                          const TileSource& source, const WorkingPlanes& planes) {
+  return store_blue_imaginary(
+      input, plan, source, planes.ba,
+      BlueOfFloat{plan.rule, TilePixelTraits<PF_PixelFloat>::threshold(plan.rule)});
+}
+
+namespace {
+
+// The written range down, as one or two runs of consecutive plane elements (each index moved
+// by half a tile, round the row's end): run(j0, j1, e0) for the indices j0 .. j1 - 1 at the
+// elements e0 ... So the loops below have no index arithmetic per value.
+template <typename Run>
+void moved_runs(int32_t n, InnerRange down, Run run) {
+  const int32_t half = n / 2;
+  const int32_t split = n - half;  // j + half reaches n here
+  if (down.begin < split) run(down.begin, std::min(down.end, split), down.begin + half);
+  if (down.end > split) {
+    const int32_t from = std::max(down.begin, split);
+    run(from, down.end, from + half - n);
+  }
+}
+
+}  // namespace
+
+void keep_second_blue(int32_t n, const WorkingPlanes& ordered, const ComplexPlane& kernel,
+                      WrittenSquare first, WrittenSquare second, double alpha) {
+  const int32_t half = n / 2, wrap = n - 1;
+  for (int32_t i = second.across.begin; i < second.across.end; ++i) {
+    const double* row = ordered.ba.rows[(i + half) & wrap];
+    double* kept = kernel.rows[i] + n;
+    moved_runs(n, second.down, [&](int32_t j0, int32_t j1, int32_t e0) {
+      for (int32_t j = j0; j < j1; ++j) kept[j] = row[2 * (e0 + j - j0) + 1];
+    });
+  }
+  for (int32_t i = first.across.begin; i < first.across.end; ++i) {
+    double* row = ordered.ba.rows[(i + half) & wrap];
+    moved_runs(n, first.down, [&](int32_t j0, int32_t j1, int32_t e0) {
+      for (int32_t e = e0; e < e0 + (j1 - j0); ++e) row[2 * e + 1] = alpha;
+    });
+  }
+}
+
+void restore_second_blue(int32_t n, const ComplexPlane& ba, const ComplexPlane& kernel,
+                         WrittenSquare second, double alpha) {
+  const int32_t half = n / 2, wrap = n - 1;
+  for (int32_t i = second.across.begin; i < second.across.end; ++i) {
+    double* row = ba.rows[(i + half) & wrap];
+    const double* kept = kernel.rows[i] + n;
+    moved_runs(n, second.down, [&](int32_t j0, int32_t j1, int32_t e0) {
+      for (int32_t j = j0; j < j1; ++j) {
+        const int32_t e = 2 * (e0 + j - j0);
+        row[e] = kept[j];
+        row[e + 1] = alpha;
+      }
+    });
+  }
+}
