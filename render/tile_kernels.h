@@ -40,6 +40,14 @@ struct TilePlan {
   bool real_spectrum;
 };
 
+// The 16-bit plane value of a colour channel value: from the render's table where it has one
+// (values above the format's full scale are not in it), else by the rule.
+inline double colour16_of(const TilePlan& plan, uint16_t c) {
+  return plan.colour16 != nullptr && c <= kColour16Entries - 1
+             ? plan.colour16[c]
+             : TilePixelTraits<PF_Pixel16>::colour(c, plan.rule);
+}
+
 // The power of two nearest to largest_colour / alpha_full_scale (in the ratio's logarithm),
 // at least 1 and at most 2^500.
 double alpha_scale_for(double largest_colour, double alpha_full_scale);

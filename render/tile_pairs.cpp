@@ -31,13 +31,8 @@ struct BlueOf8 {
   double operator()(const PF_Pixel8& px) const { return colour[px.blue]; }
 };
 struct BlueOf16 {
-  const double* table;
-  const TileLoadRule& rule;
-  double operator()(const PF_Pixel16& px) const {
-    return table != nullptr && px.blue <= kColour16Entries - 1
-               ? table[px.blue]
-               : TilePixelTraits<PF_Pixel16>::colour(px.blue, rule);
-  }
+  const TilePlan& plan;
+  double operator()(const PF_Pixel16& px) const { return colour16_of(plan, px.blue); }
 };
 struct BlueOfFloat {
   const TileLoadRule& rule;
@@ -134,7 +129,7 @@ std::optional<double> load_blue_imaginary(const PF_Pixel8* input, const TilePlan
 
 std::optional<double> load_blue_imaginary(const PF_Pixel16* input, const TilePlan& plan,
                                           const TileSource& source, const WorkingPlanes& planes) {
-  return store_blue_imaginary(input, plan, source, planes.ba, BlueOf16{plan.colour16, plan.rule});
+  return store_blue_imaginary(input, plan, source, planes.ba, BlueOf16{plan});
 }
 
 std::optional<double> load_blue_imaginary(const PF_PixelFloat* input, const TilePlan& plan,

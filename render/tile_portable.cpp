@@ -188,13 +188,7 @@ void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const Tile
 
 void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
                          const WorkingPlanes& planes) {
-  using Traits = TilePixelTraits<PF_Pixel16>;
-  const double* table = plan.colour16;
-  const TileLoadRule& rule = plan.rule;
-  // Channel values above the format's full scale are not in the table.
-  auto colour = [&](uint16_t c) {
-    return table != nullptr && c <= kColour16Entries - 1 ? table[c] : Traits::colour(c, rule);
-  };
+  auto colour = [&](uint16_t c) { return colour16_of(plan, c); };
   for_each_source_pixel(
       input, planes, plan.n, source, [&](double* rg, double* ba, const PF_Pixel16& px) {
         store_values(rg, ba, {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
@@ -214,17 +208,10 @@ void load_red_green8_blocked(const PF_Pixel8* input, const TilePlan& plan, const
 
 void load_red_green16_blocked(const PF_Pixel16* input, const TilePlan& plan,
                               const TileSource& source, const WorkingPlanes& planes) {
-  const double* table = plan.colour16;
-  const TileLoadRule& rule = plan.rule;
-  auto colour = [&](uint16_t c) {
-    return table != nullptr && c <= kColour16Entries - 1
-               ? table[c]
-               : TilePixelTraits<PF_Pixel16>::colour(c, rule);
-  };
   for_each_source_pixel(input, planes, plan.n, source,
                         [&](double* rg, double*, const PF_Pixel16& px) {
-                          rg[0] = colour(px.red);
-                          rg[1] = colour(px.green);
+                          rg[0] = colour16_of(plan, px.red);
+                          rg[1] = colour16_of(plan, px.green);
                         });
 }
 
