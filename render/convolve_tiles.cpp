@@ -32,8 +32,6 @@
 
 namespace {
 
-constexpr int32_t kMaxTile = 1024;
-
 int32_t outside_index(int32_t v, int32_t size, bool mirror) {
   if (v >= 0 && v < size) return v;
   if (mirror) return mirror_index(v, size);
@@ -96,10 +94,6 @@ void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes,
 }
 
 bool writes_pixels(InnerRange range) { return range.begin < range.end; }
-
-// A blurred alpha at or below this (times the alpha scale) counts as nothing: the loadings'
-// and write-backs' transparency floor.
-constexpr double kAlphaFloor = 3e-5;
 
 // The loading of a pair's second tile (see TileKernels::load_blue_float).
 template <typename Pixel>

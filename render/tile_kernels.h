@@ -15,6 +15,15 @@
 #include "render/tile_pixels.h"
 #include "render/weight_math.h"
 
+// The largest tile side the stage takes (the planes' row tables are sized by it).
+constexpr int32_t kMaxTile = 1024;
+
+// The transparency floor: a pixel whose alpha is at most this (on the working scale; in the
+// planes, times the alpha scale) counts as transparent black, in the loadings (float alpha)
+// and in the write-backs (blurred alpha), which also keeps an all-zero kernel from being
+// divided by.
+constexpr double kAlphaFloor = 3e-5;
+
 // What the loops need that is fixed for the whole render.
 struct TilePlan {
   int32_t n;              // tile size

@@ -9,10 +9,6 @@
 namespace {
 
 constexpr int32_t kBlock = 4;
-constexpr int32_t kMaxRows = 1024;
-// The float format's transparency floor, as the loadings apply it: a pixel whose alpha is at
-// most this counts as transparent black.
-constexpr double kAlphaFloor = 3e-5;
 
 double alpha_on_working_scale(const PF_Pixel8& px) { return static_cast<double>(px.alpha); }
 double alpha_on_working_scale(const PF_Pixel16& px) { return px.alpha / 128.0; }
@@ -56,7 +52,7 @@ std::optional<double> store_blue_imaginary(const Pixel* input, const TilePlan& p
   // Not a number fails every comparison; a float alpha at or below the floor makes the pixel
   // transparent black, which the pair does not model.
   if (!(alpha > kAlphaFloor)) return std::nullopt;
-  double values[kBlock][kMaxRows];
+  double values[kBlock][kMaxTile];
   bool differs = false;
   for (int32_t i0 = 0; i0 < source.columns; i0 += kBlock) {
     const int32_t count = source.columns - i0 < kBlock ? source.columns - i0 : kBlock;

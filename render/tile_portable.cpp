@@ -14,10 +14,6 @@ namespace {
 
 constexpr int32_t kBlock = 4;
 
-// A blurred alpha at or below this is treated as nothing at all: the pixel is written as
-// transparent black, which also keeps an all-zero kernel from being divided by.
-constexpr double kAlphaFloor = 3e-5;
-
 // How many image rows ahead a block fetches its own pixels (see for_each_source_pixel).
 constexpr int32_t kRowsAhead = 8;
 
