@@ -95,10 +95,26 @@ void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes,
 
 bool writes_pixels(InnerRange range) { return range.begin < range.end; }
 
-// The loading of a pair's second tile (see TileKernels::load_blue_float).
+// The pixel loops of one format on the render's path (see TileKernels).
 template <typename Pixel>
-using BlueLoad = std::optional<double> (*)(const Pixel*, const TilePlan&, const TileSource&,
-                                           const WorkingPlanes&);
+struct PixelLoops {
+  void (*load)(const Pixel*, const TilePlan&, const TileSource&, const WorkingPlanes&);
+  void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&);
+  // A pair's second tile: its blue (see TileKernels::load_blue_float), then its red and green.
+  std::optional<double> (*load_blue)(const Pixel*, const TilePlan&, const TileSource&,
+                                     const WorkingPlanes&);
+  void (*load_red_green)(const Pixel*, const TilePlan&, const TileSource&, const WorkingPlanes&);
+};
+
+// What every tile of a render shares.
+template <typename Pixel>
+struct TileWork {
+  const Pixel* input;
+  Pixel* output;
+  const TilePlan& plan;
+  const WorkingPlanes& planes;
+  PixelLoops<Pixel> loops;
+};
 
 // A tile convolved in the rows-last order, with its right neighbour when it can: the pair of
 // tile_pairs.h, when both tiles read one alpha throughout (the first found so in its loaded
@@ -109,31 +125,29 @@ using BlueLoad = std::optional<double> (*)(const Pixel*, const TilePlan&, const 
 // convolves any other. `report` is called after each tile's write-back. Returns the number of
 // tiles done, 1 or 2.
 template <typename Pixel, typename Report>
-int32_t convolve_with_neighbour(
-    const Pixel* input, Pixel* output, const TilePlan& plan, const WorkingPlanes& planes,
-    void (*load)(const Pixel*, const TilePlan&, const TileSource&, const WorkingPlanes&),
-    void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&),
-    BlueLoad<Pixel> load_blue,
-    void (*load_red_green)(const Pixel*, const TilePlan&, const TileSource&, const WorkingPlanes&),
-    const TileSource& first, const TileSource& second, int32_t tx, int32_t ty, InnerRange down,
-    TileOrders& orders, Report report) {
+int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& first,
+                                const TileSource& second, int32_t tx, int32_t ty, InnerRange down,
+                                TileOrders& orders, Report report) {
+  const TilePlan& plan = work.plan;
+  const WorkingPlanes& planes = work.planes;
+  const PixelLoops<Pixel>& loops = work.loops;
   const int32_t n = plan.n;
   const int32_t second_tx = tx + n - 2 * plan.p;
   const InnerRange first_across = inner_range(n, plan.p, tx, plan.width);
   const InnerRange second_across = inner_range(n, plan.p, second_tx, plan.width);
-  load(input, plan, first, planes);
+  loops.load(work.input, plan, first, planes);
   const std::optional<double> first_alpha =
       constant_plane_alpha(planes.ba, n, kAlphaFloor * plan.alpha_scale);
   std::optional<double> second_alpha;
   if (first_alpha) {
-    second_alpha = load_blue(input, plan, second, planes);
+    second_alpha = loops.load_blue(work.input, plan, second, planes);
     if (!second_alpha) set_plane_alpha(planes.ba, n, *first_alpha);
   }
   WorkingPlanes ordered{};
   if (!second_alpha) {
     convolve_planes(n, true, planes, TileNeeds{first.rows, first_across, down}, false, orders,
                     ordered);
-    write(output, plan, tx, ty, ordered);
+    loops.write(work.output, plan, tx, ty, ordered);
     report();
     return 1;
   }
@@ -144,10 +158,10 @@ int32_t convolve_with_neighbour(
   // A plane of one alpha value blurs to that value times the kernel's sum.
   keep_second_blue(n, ordered, planes.kernel, {first_across, down}, {second_across, down},
                    *first_alpha * plan.kernel_sum);
-  write(output, plan, tx, ty, ordered);
+  loops.write(work.output, plan, tx, ty, ordered);
   report();
 
-  load_red_green(input, plan, second, planes);
+  loops.load_red_green(work.input, plan, second, planes);
   fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, nullptr, planes.kernel.rows, true,
                        moved_by_half(n, second_across.begin),
                        second_across.end - second_across.begin, orders.rg.data(), nullptr,
@@ -156,7 +170,7 @@ int32_t convolve_with_neighbour(
   ordered.ba.rows = planes.ba.rows;
   restore_second_blue(n, planes.ba, planes.kernel, {second_across, down},
                       *second_alpha * plan.kernel_sum);
-  write(output, plan, second_tx, ty, ordered);
+  loops.write(work.output, plan, second_tx, ty, ordered);
   report();
   return 2;
 }
@@ -172,15 +186,10 @@ void fold_columns(const TilePlan& plan, bool mirror, int32_t tx, InnerRange acro
 }
 
 template <typename Pixel>
-PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool mirror,
-                  const WorkingPlanes& planes,
-                  void (*load)(const Pixel*, const TilePlan&, const TileSource&,
-                               const WorkingPlanes&),
-                  void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&),
-                  BlueLoad<Pixel> load_blue,
-                  void (*load_red_green)(const Pixel*, const TilePlan&, const TileSource&,
-                                         const WorkingPlanes&),
-                  int32_t& progress_count, int32_t progress_total, const TileHost& host) {
+PF_Err walk_tiles(const TileWork<Pixel>& work, bool mirror, int32_t& progress_count,
+                  int32_t progress_total, const TileHost& host) {
+  const TilePlan& plan = work.plan;
+  const WorkingPlanes& planes = work.planes;
   PF_Err err = PF_Err_NONE;
   const int32_t n = plan.n;
   const int32_t step = n - 2 * plan.p;
@@ -225,16 +234,14 @@ PF_Err walk_tiles(const Pixel* input, Pixel* output, const TilePlan& plan, bool 
       if (!filter && plan.real_spectrum && tx + step < plan.width && writes_pixels(next_across)) {
         fold_columns(plan, mirror, tx + step, next_across, next_column.data(), next);
         if (!filter_suits(n, TileNeeds{next.rows, next_across, down})) {
-          tx += step * (convolve_with_neighbour(input, output, plan, planes, load, write, load_blue,
-                                                load_red_green, source, next, tx, ty, down, orders,
-                                                report) -
-                        1);
+          tx += step *
+                (convolve_with_neighbour(work, source, next, tx, ty, down, orders, report) - 1);
           continue;
         }
       }
-      load(input, plan, source, planes);
+      work.loops.load(work.input, plan, source, planes);
       convolve_planes(n, plan.real_spectrum, planes, needs, filter, orders, ordered);
-      write(output, plan, tx, ty, ordered);
+      work.loops.write(work.output, plan, tx, ty, ordered);
       report();
     }
   }
@@ -433,11 +440,13 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
       }
       plan.colour8 = colour8.data();
       plan.alpha_scale = alpha_scale_for(colour8[255], TilePixelTraits<PF_Pixel8>::kAlphaFullScale);
-      return walk_tiles<PF_Pixel8>(rec.input_pixels8, rec.output_pixels8, plan, mirror, planes,
-                                   kernels.load8, kernels.write8, load_blue_imaginary,
-                                   kernels.load_red_green8, progress_count, progress_total, host);
+      const PixelLoops<PF_Pixel8> loops{kernels.load8, kernels.write8, load_blue_imaginary,
+                                        kernels.load_red_green8};
+      return walk_tiles(
+          TileWork<PF_Pixel8>{rec.input_pixels8, rec.output_pixels8, plan, planes, loops}, mirror,
+          progress_count, progress_total, host);
     }
-    case kPixelFormat16:
+    case kPixelFormat16: {
       plan.alpha_scale = alpha_scale_for(TilePixelTraits<PF_Pixel16>::colour(32768, rule),
                                          TilePixelTraits<PF_Pixel16>::kAlphaFullScale);
       if (planes.colour_table != nullptr) {
@@ -447,18 +456,22 @@ PF_Err convolve_tiles_on(TilePath path, const RenderRecord& rec, int32_t n, int3
         }
         plan.colour16 = planes.colour_table;
       }
-      return walk_tiles<PF_Pixel16>(rec.input_pixels16, rec.output_pixels16, plan, mirror, planes,
-                                    kernels.load16, kernels.write16, load_blue_imaginary,
-                                    kernels.load_red_green16, progress_count, progress_total, host);
+      const PixelLoops<PF_Pixel16> loops{kernels.load16, kernels.write16, load_blue_imaginary,
+                                         kernels.load_red_green16};
+      return walk_tiles(
+          TileWork<PF_Pixel16>{rec.input_pixels16, rec.output_pixels16, plan, planes, loops},
+          mirror, progress_count, progress_total, host);
+    }
     default: {
       using FloatTraits = TilePixelTraits<PF_PixelFloat>;
       plan.alpha_scale =
           alpha_scale_for(FloatTraits::colour(1.0, FloatTraits::threshold(rule), rule),
                           FloatTraits::kAlphaFullScale);
-      return walk_tiles<PF_PixelFloat>(rec.input_pixels_float, rec.output_pixels_float, plan,
-                                       mirror, planes, kernels.load_float, kernels.write_float,
-                                       kernels.load_blue_float, kernels.load_red_green_float,
-                                       progress_count, progress_total, host);
+      const PixelLoops<PF_PixelFloat> loops{kernels.load_float, kernels.write_float,
+                                            kernels.load_blue_float, kernels.load_red_green_float};
+      return walk_tiles(TileWork<PF_PixelFloat>{rec.input_pixels_float, rec.output_pixels_float,
+                                                plan, planes, loops},
+                        mirror, progress_count, progress_total, host);
     }
   }
 }
