@@ -71,26 +71,28 @@ bool filter_suits(int32_t n, const TileNeeds& needs) {
   return n >= 1024 ? columns < 3 * written_rows : 10 * columns < 17 * written_rows;
 }
 
-// The convolution of both planes with the (pre-scaled) kernel spectrum, through the filter
-// or in the rows-last order (filter_suits). `ordered` receives the planes as the write-back must
-// see them: its row pointers (kept in the tables) name the rows that hold each result row.
+// The convolution of both planes (or, without `blue`, of the red-and-green plane alone) with
+// the (pre-scaled) kernel spectrum, through the filter or in the rows-last order
+// (filter_suits). `ordered` receives the planes as the write-back must see them: its row
+// pointers (kept in the tables) name the rows that hold each result row.
 void convolve_planes(int32_t n, bool real_spectrum, const WorkingPlanes& planes,
                      const TileNeeds& needs, bool filter, TileOrders& orders,
-                     WorkingPlanes& ordered) {
+                     WorkingPlanes& ordered, bool blue = true) {
+  double** ba = blue ? planes.ba.rows : nullptr;
+  double** ba_order = blue ? orders.ba.data() : nullptr;
   if (filter) {
-    fft_2d_filter(n, 2 * n, planes.rg.rows, planes.ba.rows, planes.kernel.rows, real_spectrum,
-                  needs.reach, moved_by_half(n, needs.down.begin),
-                  needs.down.end - needs.down.begin, orders.rg.data(), orders.ba.data(),
-                  planes.fft_work, planes.fft_table);
+    fft_2d_filter(n, 2 * n, planes.rg.rows, ba, planes.kernel.rows, real_spectrum, needs.reach,
+                  moved_by_half(n, needs.down.begin), needs.down.end - needs.down.begin,
+                  orders.rg.data(), ba_order, planes.fft_work, planes.fft_table);
   } else {
-    fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, planes.ba.rows, planes.kernel.rows,
-                         real_spectrum, moved_by_half(n, needs.across.begin),
-                         needs.across.end - needs.across.begin, orders.rg.data(), orders.ba.data(),
+    fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, ba, planes.kernel.rows, real_spectrum,
+                         moved_by_half(n, needs.across.begin),
+                         needs.across.end - needs.across.begin, orders.rg.data(), ba_order,
                          planes.fft_work, planes.fft_table);
   }
   ordered = planes;
   ordered.rg.rows = orders.rg.data();
-  ordered.ba.rows = orders.ba.data();
+  ordered.ba.rows = blue ? orders.ba.data() : planes.ba.rows;
 }
 
 bool writes_pixels(InnerRange range) { return range.begin < range.end; }
@@ -116,18 +118,18 @@ struct TileWork {
   PixelLoops<Pixel> loops;
 };
 
-// A tile convolved in the rows-last order, with its right neighbour when it can: the pair of
-// tile_pairs.h, when both tiles read one alpha throughout (the first found so in its loaded
-// plane, the second while its blue is loaded into the imaginary parts). The pair's planes are
-// convolved together; the first tile is written back (its alpha the constant's blur) and its
-// neighbour's blurred blue kept; then the neighbour is loaded and its red-and-green plane alone
-// convolved, and written back with its kept blue. Otherwise the first tile alone, as the walk
-// convolves any other. `report` is called after each tile's write-back. Returns the number of
+// A tile convolved in the given order (the filter or rows last), with its right neighbour when
+// it can: the pair of tile_pairs.h, when both tiles read one alpha throughout (the first found
+// so in its loaded plane, the second while its blue is loaded into the imaginary parts). The
+// pair's planes are convolved together; the first tile is written back (its alpha the
+// constant's blur) and its neighbour's blurred blue kept; then the neighbour is loaded and its
+// red-and-green plane alone convolved, and written back with its kept blue. Otherwise the first
+// tile alone, as the walk convolves any other. `report` is called after each tile's write-back. Returns the number of
 // tiles done, 1 or 2.
 template <typename Pixel, typename Report>
 int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& first,
                                 const TileSource& second, int32_t tx, int32_t ty, InnerRange down,
-                                TileOrders& orders, Report report) {
+                                bool filter, TileOrders& orders, Report report) {
   const TilePlan& plan = work.plan;
   const WorkingPlanes& planes = work.planes;
   const PixelLoops<Pixel>& loops = work.loops;
@@ -137,7 +139,7 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& f
   const InnerRange second_across = inner_range(n, plan.p, second_tx, plan.width);
   loops.load(work.input, plan, first, planes);
   const std::optional<double> first_alpha =
-      constant_plane_alpha(planes.ba, n, kAlphaFloor * plan.alpha_scale);
+      constant_plane_alpha(planes.ba, first, kAlphaFloor * plan.alpha_scale);
   std::optional<double> second_alpha;
   if (first_alpha) {
     second_alpha = loops.load_blue(work.input, plan, second, planes);
@@ -145,7 +147,7 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& f
   }
   WorkingPlanes ordered{};
   if (!second_alpha) {
-    convolve_planes(n, true, planes, TileNeeds{first.rows, first_across, down}, false, orders,
+    convolve_planes(n, true, planes, TileNeeds{first.rows, first_across, down}, filter, orders,
                     ordered);
     loops.write(work.output, plan, tx, ty, ordered);
     report();
@@ -154,7 +156,7 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& f
 
   const InnerRange both{std::min(first_across.begin, second_across.begin),
                         std::max(first_across.end, second_across.end)};
-  convolve_planes(n, true, planes, TileNeeds{first.rows, both, down}, false, orders, ordered);
+  convolve_planes(n, true, planes, TileNeeds{first.rows, both, down}, filter, orders, ordered);
   // A plane of one alpha value blurs to that value times the kernel's sum.
   keep_second_blue(n, ordered, planes.kernel, {first_across, down}, {second_across, down},
                    *first_alpha * plan.kernel_sum);
@@ -162,12 +164,8 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& f
   report();
 
   loops.load_red_green(work.input, plan, second, planes);
-  fft_2d_convolve_rows(n, 2 * n, planes.rg.rows, nullptr, planes.kernel.rows, true,
-                       moved_by_half(n, second_across.begin),
-                       second_across.end - second_across.begin, orders.rg.data(), nullptr,
-                       planes.fft_work, planes.fft_table);
-  ordered.rg.rows = orders.rg.data();
-  ordered.ba.rows = planes.ba.rows;
+  convolve_planes(n, true, planes, TileNeeds{second.rows, second_across, down}, filter, orders,
+                  ordered, false);
   restore_second_blue(n, planes.ba, planes.kernel, {second_across, down},
                       *second_alpha * plan.kernel_sum);
   loops.write(work.output, plan, second_tx, ty, ordered);
@@ -229,13 +227,16 @@ PF_Err walk_tiles(const TileWork<Pixel>& work, bool mirror, int32_t& progress_co
       const TileNeeds needs{source.rows, across, down};
       const bool filter = filter_suits(n, needs);
       source.whole_rows = !filter;
-      // The pair needs the kernel plane's unused half, which only a real spectrum leaves.
+      // The pair needs the kernel plane's unused half, which only a real spectrum leaves, and
+      // both tiles convolved in one order.
       const InnerRange next_across = inner_range(n, plan.p, tx + step, plan.width);
-      if (!filter && plan.real_spectrum && tx + step < plan.width && writes_pixels(next_across)) {
+      if (plan.real_spectrum && tx + step < plan.width && writes_pixels(next_across)) {
         fold_columns(plan, mirror, tx + step, next_across, next_column.data(), next);
-        if (!filter_suits(n, TileNeeds{next.rows, next_across, down})) {
+        next.whole_rows = !filter;
+        if (filter_suits(n, TileNeeds{next.rows, next_across, down}) == filter) {
           tx += step *
-                (convolve_with_neighbour(work, source, next, tx, ty, down, orders, report) - 1);
+                (convolve_with_neighbour(work, source, next, tx, ty, down, filter, orders, report) -
+                 1);
           continue;
         }
       }

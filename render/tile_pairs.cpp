@@ -78,13 +78,14 @@ std::optional<double> store_blue_imaginary(const Pixel* input, const TilePlan& p
 
 }  // namespace
 
-std::optional<double> constant_plane_alpha(const ComplexPlane& ba, int32_t n, double floor) {
+std::optional<double> constant_plane_alpha(const ComplexPlane& ba, const TileSource& source,
+                                           double floor) {
   const double alpha = ba.rows[0][1];
   if (!(alpha > floor)) return std::nullopt;
-  for (int32_t i = 0; i < n; ++i) {
+  for (int32_t i = 0; i < source.columns; ++i) {
     const double* row = ba.rows[i];
     bool differs = false;
-    for (int32_t j = 0; j < n; ++j) differs |= row[2 * j + 1] != alpha;
+    for (int32_t j = 0; j < source.rows; ++j) differs |= row[2 * j + 1] != alpha;
     if (differs) return std::nullopt;
   }
   return alpha;

@@ -14,11 +14,13 @@
 #include "render/render_record.h"
 #include "render/tile_kernels.h"
 
-// The one alpha value a loaded tile's blue-and-alpha plane holds throughout (the loadings
-// store alpha on the working scale times the alpha scale, and fill the plane beyond the tile's
-// reach with copies), when it exceeds `floor` (the transparency floor on the plane's scale);
-// otherwise nothing. Stops at the first value that differs.
-std::optional<double> constant_plane_alpha(const ComplexPlane& ba, int32_t n, double floor);
+// The one alpha value a loaded tile's blue-and-alpha plane holds over what its loading read
+// (the loadings store alpha on the working scale times the alpha scale; what lies beyond the
+// tile's reach is copies of it, or, for the filter, not read), when it exceeds `floor` (the
+// transparency floor on the plane's scale); otherwise nothing. Stops at the first value that
+// differs.
+std::optional<double> constant_plane_alpha(const ComplexPlane& ba, const TileSource& source,
+                                           double floor);
 
 // Every imaginary part of the blue-and-alpha plane set to `alpha` (what the loading of a tile
 // of that one alpha left there).

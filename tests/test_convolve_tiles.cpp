@@ -1077,9 +1077,10 @@ TEST(TileAlpha, SixteenBitHighlightsLeaveAlphaAndPremultipliedColourExact) {
 // two tiles of one alpha, the third reading the band, the last two (the last cut by the
 // picture's edge) of the other alpha: two pairs of neighbours of different alphas and a tile
 // alone. The band at 82 to 90 leaves the third tile of one alpha and its right neighbour not,
-// so the pair is begun and given up. Opaque, every tile reads one alpha. In each row of tiles
-// convolved rows last (the last row is filtered), all must match the direct convolution of
-// every channel.
+// so the pair is begun and given up. Opaque, every tile reads one alpha. The first two rows of
+// tiles are convolved rows last, the last row through the filter (where the last tile, cut
+// short, is convolved rows last and so pairs with none): in both orders all must match the
+// direct convolution of every channel.
 struct AlphaBand {
   int32_t begin, end;  // [begin, end) varies; none when begin == end (opaque)
 };
