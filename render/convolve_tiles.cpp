@@ -158,7 +158,7 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& f
                         std::max(first_across.end, second_across.end)};
   convolve_planes(n, true, planes, TileNeeds{first.rows, both, down}, filter, orders, ordered);
   // A plane of one alpha value blurs to that value times the kernel's sum.
-  keep_second_blue(n, ordered, planes.kernel, {first_across, down}, {second_across, down},
+  keep_second_blue(n, ordered, planes.kernel, first_across, second_across, down,
                    *first_alpha * plan.kernel_sum);
   loops.write(work.output, plan, tx, ty, ordered);
   report();

@@ -155,19 +155,32 @@ void moved_runs(int32_t n, InnerRange down, Run run) {
 }  // namespace
 
 void keep_second_blue(int32_t n, const WorkingPlanes& ordered, const ComplexPlane& kernel,
-                      WrittenSquare first, WrittenSquare second, double alpha) {
+                      InnerRange first_across, InnerRange second_across, InnerRange down,
+                      double alpha) {
   const int32_t half = n / 2, wrap = n - 1;
-  for (int32_t i = second.across.begin; i < second.across.end; ++i) {
-    const double* row = ordered.ba.rows[(i + half) & wrap];
-    double* kept = kernel.rows[i] + n;
-    moved_runs(n, second.down, [&](int32_t j0, int32_t j1, int32_t e0) {
-      for (int32_t j = j0; j < j1; ++j) kept[j] = row[2 * (e0 + j - j0) + 1];
-    });
-  }
-  for (int32_t i = first.across.begin; i < first.across.end; ++i) {
+  const auto within = [](int32_t i, InnerRange r) { return i >= r.begin && i < r.end; };
+  // Each plane row once, both moves together where the squares share it: the plane has just
+  // left the transforms, larger than the caches, so each trip through it is paid in full.
+  const int32_t from = std::min(first_across.begin, second_across.begin);
+  const int32_t to = std::max(first_across.end, second_across.end);
+  for (int32_t i = from; i < to; ++i) {
     double* row = ordered.ba.rows[(i + half) & wrap];
-    moved_runs(n, first.down, [&](int32_t j0, int32_t j1, int32_t e0) {
-      for (int32_t e = e0; e < e0 + (j1 - j0); ++e) row[2 * e + 1] = alpha;
+    double* kept = kernel.rows[i] + n;
+    const bool keep = within(i, second_across), set = within(i, first_across);
+    moved_runs(n, down, [&](int32_t j0, int32_t j1, int32_t e0) {
+      double* imaginary = row + 2 * e0 + 1;  // index j0 + k's at imaginary[2 k]
+      double* to_keep = kept + j0;
+      const int32_t count = j1 - j0;
+      if (keep && set) {
+        for (int32_t k = 0; k < count; ++k) {
+          to_keep[k] = imaginary[2 * k];
+          imaginary[2 * k] = alpha;
+        }
+      } else if (keep) {
+        for (int32_t k = 0; k < count; ++k) to_keep[k] = imaginary[2 * k];
+      } else if (set) {
+        for (int32_t k = 0; k < count; ++k) imaginary[2 * k] = alpha;
+      }
     });
   }
 }

@@ -56,10 +56,12 @@ struct WrittenSquare {
 
 // After the pair's convolution (`ordered`: the planes as the write-back sees them): the
 // second tile's blurred blue (imaginary parts over its written square) into the kernel
-// plane's unused half, then the first tile's blurred alpha, `alpha`, in its place over the
-// first tile's square, so that the write-back reads the first tile as if alone.
+// plane's unused half, and the first tile's blurred alpha, `alpha`, in its place over the
+// first tile's square, so that the write-back reads the first tile as if alone. The two tiles
+// lie in one row of tiles: their squares span the same rows, `down`.
 void keep_second_blue(int32_t n, const WorkingPlanes& ordered, const ComplexPlane& kernel,
-                      WrittenSquare first, WrittenSquare second, double alpha);
+                      InnerRange first_across, InnerRange second_across, InnerRange down,
+                      double alpha);
 
 // Before the second tile's write-back: its kept blue and its blurred alpha, `alpha`, into the
 // blue-and-alpha plane over its written square (the plane's rows in their own order).
