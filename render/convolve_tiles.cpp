@@ -121,11 +121,11 @@ struct TileWork {
 // A tile convolved in the given order (the filter or rows last), with its right neighbour when
 // it can: the pair of tile_pairs.h, when both tiles read one alpha throughout (the first found
 // so in its loaded plane, the second while its blue is loaded into the imaginary parts). The
-// pair's planes are convolved together; the first tile is written back (its alpha the
-// constant's blur) and its neighbour's blurred blue kept; then the neighbour is loaded and its
-// red-and-green plane alone convolved, and written back with its kept blue. Otherwise the first
-// tile alone, as the walk convolves any other. `report` is called after each tile's write-back. Returns the number of
-// tiles done, 1 or 2.
+// pair's planes are convolved together and the first tile is written back (its alpha the
+// constant's blur); then the neighbour is loaded for its red and green alone, whose plane is
+// convolved alone, and written back with its blue from the imaginary parts. Otherwise the
+// first tile alone, as the walk convolves any other. `report` is called after each tile's
+// write-back. Returns the number of tiles done, 1 or 2.
 template <typename Pixel, typename Report>
 int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& first,
                                 const TileSource& second, int32_t tx, int32_t ty, InnerRange down,
@@ -147,8 +147,8 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& f
   }
   WorkingPlanes ordered{};
   if (!second_alpha) {
-    convolve_planes(n, true, planes, TileNeeds{first.rows, first_across, down}, filter, orders,
-                    ordered);
+    convolve_planes(n, plan.real_spectrum, planes, TileNeeds{first.rows, first_across, down},
+                    filter, orders, ordered);
     loops.write(work.output, plan, tx, ty, ordered);
     report();
     return 1;
@@ -156,19 +156,24 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& f
 
   const InnerRange both{std::min(first_across.begin, second_across.begin),
                         std::max(first_across.end, second_across.end)};
-  convolve_planes(n, true, planes, TileNeeds{first.rows, both, down}, filter, orders, ordered);
+  convolve_planes(n, plan.real_spectrum, planes, TileNeeds{first.rows, both, down}, filter, orders,
+                  ordered);
   // A plane of one alpha value blurs to that value times the kernel's sum.
-  keep_second_blue(n, ordered, planes.kernel, first_across, second_across, down,
-                   *first_alpha * plan.kernel_sum);
-  loops.write(work.output, plan, tx, ty, ordered);
+  TilePlan paired = plan;
+  paired.paired = true;
+  paired.paired_alpha = *first_alpha * plan.kernel_sum;
+  loops.write(work.output, paired, tx, ty, ordered);
   report();
 
+  // The red-and-green plane alone: the blue-and-alpha plane and its order stay as they are.
   loops.load_red_green(work.input, plan, second, planes);
-  convolve_planes(n, true, planes, TileNeeds{second.rows, second_across, down}, filter, orders,
-                  ordered, false);
-  restore_second_blue(n, planes.ba, planes.kernel, {second_across, down},
-                      *second_alpha * plan.kernel_sum);
-  loops.write(work.output, plan, second_tx, ty, ordered);
+  double** const blue_rows = ordered.ba.rows;
+  convolve_planes(n, plan.real_spectrum, planes, TileNeeds{second.rows, second_across, down},
+                  filter, orders, ordered, false);
+  ordered.ba.rows = blue_rows;
+  paired.blue_imaginary = true;
+  paired.paired_alpha = *second_alpha * plan.kernel_sum;
+  loops.write(work.output, paired, second_tx, ty, ordered);
   report();
   return 2;
 }
@@ -227,10 +232,9 @@ PF_Err walk_tiles(const TileWork<Pixel>& work, bool mirror, int32_t& progress_co
       const TileNeeds needs{source.rows, across, down};
       const bool filter = filter_suits(n, needs);
       source.whole_rows = !filter;
-      // The pair needs the kernel plane's unused half, which only a real spectrum leaves, and
-      // both tiles convolved in one order.
+      // A pair needs both tiles convolved in one order.
       const InnerRange next_across = inner_range(n, plan.p, tx + step, plan.width);
-      if (plan.real_spectrum && tx + step < plan.width && writes_pixels(next_across)) {
+      if (tx + step < plan.width && writes_pixels(next_across)) {
         fold_columns(plan, mirror, tx + step, next_across, next_column.data(), next);
         next.whole_rows = !filter;
         if (filter_suits(n, TileNeeds{next.rows, next_across, down}) == filter) {

@@ -47,6 +47,13 @@ struct TilePlan {
   // The kernel is real and point-symmetric, so its spectrum is real: the kernel plane's rows
   // then hold only the spectrum's real parts, n doubles each.
   bool real_spectrum;
+  // Set for the write-back of a tile of one alpha that shares its blue-and-alpha plane with
+  // its neighbour (tile_pairs.h): its blurred alpha is `paired_alpha` (on the planes' scale)
+  // throughout, and the imaginary parts hold the other tile's blue, or with `blue_imaginary`
+  // its own (the real parts then the other's).
+  bool paired = false;
+  bool blue_imaginary = false;
+  double paired_alpha = 0.0;
 };
 
 // The 16-bit plane value of a colour channel value: from the render's table where it has one
@@ -90,8 +97,10 @@ inline int32_t tile_reach(int32_t n, int32_t p, int32_t end) {
 // the first `columns` plane rows repeat element rows - 1 (else they are left as they are:
 // fft_2d_filter takes them as such copies itself). Any values would give the same written
 // pixels; copies keep a plane as even as the picture (a uniform picture still transforms to
-// its mean alone, exactly, however far its values lie from alpha's).
-void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source);
+// its mean alone, exactly, however far its values lie from alpha's). Without `blue`, the
+// red-and-green plane alone (the loadings of red and green alone leave the other as it is).
+void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source,
+                       bool blue = true);
 
 // The loops of one build. The kernel plane holds the spectrum already divided by n x n; the
 // write-back reads the tile's result with the quadrant swap folded into its indexing.
@@ -114,7 +123,7 @@ struct TileKernels {
   std::optional<double> (*load_blue_float)(const PF_PixelFloat* input, const TilePlan& plan,
                                            const TileSource& source, const WorkingPlanes& planes);
   // The loadings' red and green alone, for a pair's second tile once its blue is convolved
-  // (the blue-and-alpha plane is left as it is, but beyond the tile's reach).
+  // (the blue-and-alpha plane is left as it is).
   void (*load_red_green8)(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
                           const WorkingPlanes& planes);
   void (*load_red_green16)(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,

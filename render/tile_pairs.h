@@ -1,10 +1,11 @@
 // Two neighbouring tiles whose alpha is the same over each one's reach (opaque footage, most
 // of all) need three transforms between them instead of four: alpha convolved with the
 // kernel is then that value times the kernel's sum, and the imaginary parts of the first
-// tile's blue-and-alpha plane carry the second tile's blue instead. The kernel is real, so
-// the real and the imaginary parts of a plane are convolved each on its own. The second
-// tile's blurred blue waits, between the two convolutions, in the kernel plane's unused
-// half (a real spectrum fills only the first n doubles of each row). Internal to render/.
+// tile's blue-and-alpha plane carry the second tile's blue instead. The kernel is real (in
+// space, whatever its spectrum), so the real and the imaginary parts of a plane are convolved
+// each on its own. The second tile's blurred blue stays in the imaginary parts while its red
+// and green are loaded and convolved alone; each tile's write-back takes its alpha as the
+// constant (TilePlan::paired). Internal to render/.
 #pragma once
 
 #include <cstdint>
@@ -47,23 +48,3 @@ void fill_imaginary_beyond_reach(const ComplexPlane& ba, int32_t n, const TileSo
 // The float alpha of the first pixel a tile reads, when its colours count (finite, above the
 // transparency floor), for the vector loadings to compare every other pixel's with.
 std::optional<float> first_float_alpha(const PF_PixelFloat* input, const TileSource& source);
-
-// The written pixels of a tile (inner ranges across and down), as the write-back indexes the
-// transformed planes (each index moved by half a tile).
-struct WrittenSquare {
-  InnerRange across, down;
-};
-
-// After the pair's convolution (`ordered`: the planes as the write-back sees them): the
-// second tile's blurred blue (imaginary parts over its written square) into the kernel
-// plane's unused half, and the first tile's blurred alpha, `alpha`, in its place over the
-// first tile's square, so that the write-back reads the first tile as if alone. The two tiles
-// lie in one row of tiles: their squares span the same rows, `down`.
-void keep_second_blue(int32_t n, const WorkingPlanes& ordered, const ComplexPlane& kernel,
-                      InnerRange first_across, InnerRange second_across, InnerRange down,
-                      double alpha);
-
-// Before the second tile's write-back: its kept blue and its blurred alpha, `alpha`, into the
-// blue-and-alpha plane over its written square (the plane's rows in their own order).
-void restore_second_blue(int32_t n, const ComplexPlane& ba, const ComplexPlane& kernel,
-                         WrittenSquare second, double alpha);

@@ -29,7 +29,7 @@ constexpr int32_t kLinePixels = 64 / sizeof(Pixel) > kBlock
 // looked up once, not for every pixel.
 template <typename Pixel, typename Visit>
 void for_each_source_pixel(const Pixel* input, const WorkingPlanes& planes, int32_t n,
-                           const TileSource& source, Visit visit) {
+                           const TileSource& source, Visit visit, bool blue = true) {
   for (int32_t i0 = 0; i0 < source.columns; i0 += kBlock) {
     const int32_t count = source.columns - i0 < kBlock ? source.columns - i0 : kBlock;
     const Pixel* column[kBlock];
@@ -58,7 +58,7 @@ void for_each_source_pixel(const Pixel* input, const WorkingPlanes& planes, int3
       for (int32_t k = 0; k < count; ++k) visit(rg[k] + 2 * j, ba[k] + 2 * j, column[k][offset]);
     }
   }
-  fill_beyond_reach(planes, n, source);
+  fill_beyond_reach(planes, n, source, blue);
 }
 
 void store_values(double* rg, double* ba, const PlaneValues& v, double alpha_scale) {
@@ -83,10 +83,12 @@ void load_float_portable(const PF_PixelFloat* input, const TilePlan& plan, const
 
 void load_red_green_float_portable(const PF_PixelFloat* input, const TilePlan& plan,
                                    const TileSource& source, const WorkingPlanes& planes) {
-  for_each_source_pixel(input, planes, plan.n, source,
-                        [&](double* rg, double*, const PF_PixelFloat& px) {
-                          store_red_green(rg, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule));
-                        });
+  for_each_source_pixel(
+      input, planes, plan.n, source,
+      [&](double* rg, double*, const PF_PixelFloat& px) {
+        store_red_green(rg, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule));
+      },
+      false);
 }
 
 // The tile's inner square inside the image: normalised by the blurred alpha, the weighting
@@ -116,7 +118,7 @@ void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
         const int32_t row = (i0 + k + half) & wrap;
         const double* rg = planes.rg.rows[row] + e;
         const double* ba = planes.ba.rows[row] + e;
-        const double a = ba[1];
+        const double a = plan.paired ? plan.paired_alpha : ba[1];
         if (a <= floor) {
           out[k] = Pixel{};
           continue;
@@ -125,7 +127,7 @@ void write_portable(Pixel* output, const TilePlan& plan, int32_t tx, int32_t ty,
         const double q = full / a;
         double r = rg[0] * q;
         double g = rg[1] * q;
-        double b = ba[0] * q;
+        double b = ba[plan.blue_imaginary ? 1 : 0] * q;
         if (rule.weighted) {
           r = log_scale * std::log(r);
           g = log_scale * std::log(g);
@@ -152,9 +154,12 @@ void write_float_portable(PF_PixelFloat* output, const TilePlan& plan, int32_t t
 
 }  // namespace
 
-void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source) {
+void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource& source,
+                       bool blue) {
   const int32_t filled = source.whole_rows ? n : source.rows;
-  for (const ComplexPlane& plane : {planes.rg, planes.ba}) {
+  const ComplexPlane* filled_planes[] = {&planes.rg, &planes.ba};
+  for (int32_t k = 0; k < (blue ? 2 : 1); ++k) {
+    const ComplexPlane& plane = *filled_planes[k];
     for (int32_t i = 0; i < source.columns && filled > source.rows; ++i) {
       double* row = plane.rows[i];
       const double re = row[2 * source.rows - 2], im = row[2 * source.rows - 1];
@@ -195,20 +200,24 @@ void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const Ti
 void load_red_green8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
                              const WorkingPlanes& planes) {
   const double* colour = plan.colour8;
-  for_each_source_pixel(input, planes, plan.n, source,
-                        [&](double* rg, double*, const PF_Pixel8& px) {
-                          rg[0] = colour[px.red];
-                          rg[1] = colour[px.green];
-                        });
+  for_each_source_pixel(
+      input, planes, plan.n, source,
+      [&](double* rg, double*, const PF_Pixel8& px) {
+        rg[0] = colour[px.red];
+        rg[1] = colour[px.green];
+      },
+      false);
 }
 
 void load_red_green16_blocked(const PF_Pixel16* input, const TilePlan& plan,
                               const TileSource& source, const WorkingPlanes& planes) {
-  for_each_source_pixel(input, planes, plan.n, source,
-                        [&](double* rg, double*, const PF_Pixel16& px) {
-                          rg[0] = colour16_of(plan, px.red);
-                          rg[1] = colour16_of(plan, px.green);
-                        });
+  for_each_source_pixel(
+      input, planes, plan.n, source,
+      [&](double* rg, double*, const PF_Pixel16& px) {
+        rg[0] = colour16_of(plan, px.red);
+        rg[1] = colour16_of(plan, px.green);
+      },
+      false);
 }
 
 std::optional<double> load_blue_float_portable(const PF_PixelFloat* input, const TilePlan& plan,

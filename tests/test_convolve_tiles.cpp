@@ -1071,23 +1071,24 @@ TEST(TileAlpha, SixteenBitHighlightsLeaveAlphaAndPremultipliedColourExact) {
 
 // ----- Neighbouring tiles of one alpha ----------------------------------------------------
 
-// Tiles of 32 (margin 3, step 26) over a 120 x 70 picture with a disc iris (a real spectrum),
-// whose tiles at x = -3, 23, 49, 75 and 101 read 32, 32, 32, 32 and 24 columns: alpha `first`
-// left of a band of varying alpha, `second` right of it. The band at 56 to 66 leaves the first
-// two tiles of one alpha, the third reading the band, the last two (the last cut by the
-// picture's edge) of the other alpha: two pairs of neighbours of different alphas and a tile
-// alone. The band at 82 to 90 leaves the third tile of one alpha and its right neighbour not,
-// so the pair is begun and given up. Opaque, every tile reads one alpha. The first two rows of
-// tiles are convolved rows last, the last row through the filter (where the last tile, cut
-// short, is convolved rows last and so pairs with none): in both orders all must match the
-// direct convolution of every channel.
+// Tiles of 32 (margin 3, step 26) over a 120 x 70 picture with a disc iris (a real spectrum)
+// or a lopsided one (its right half heavier: a spectrum with imaginary parts), whose tiles at x =
+// -3, 23, 49, 75 and 101 read 32, 32, 32, 32 and 24 columns: alpha `first` left of a band of
+// varying alpha, `second` right of it. The band at 56 to 66 leaves the first two tiles of one
+// alpha, the third reading the band, the last two (the last cut by the picture's edge) of the other
+// alpha: two pairs of neighbours of different alphas and a tile alone. The band at 82 to 90 leaves
+// the third tile of one alpha and its right neighbour not, so the pair is begun and given up.
+// Opaque, every tile reads one alpha. The first two rows of tiles are convolved rows last, the last
+// row through the filter (where the last tile, cut short, is convolved rows last and so pairs with
+// none): in both orders all must match the direct convolution of every channel.
 struct AlphaBand {
   int32_t begin, end;  // [begin, end) varies; none when begin == end (opaque)
 };
 
 template <typename Pixel>
 void check_constant_alpha_neighbours(TilePath path, double weight_base, AlphaBand band,
-                                     decltype(Pixel{}.alpha) first, decltype(Pixel{}.alpha) second,
+                                     bool lopsided, decltype(Pixel{}.alpha) first,
+                                     decltype(Pixel{}.alpha) second,
                                      decltype(Pixel{}.alpha) varying) {
   std::mt19937 rng(500 + band.begin);
   TestImage<Pixel> in(120, 70, 123);
@@ -1106,7 +1107,8 @@ void check_constant_alpha_neighbours(TilePath path, double weight_base, AlphaBan
   std::vector<Tap> taps;
   for (int32_t dx = -3; dx <= 3; ++dx) {
     for (int32_t dy = -3; dy <= 3; ++dy) {
-      if (dx * dx + dy * dy <= 9) taps.push_back({dx, dy, dx == 0 && dy == 0 ? 2.0 : 1.0});
+      const double weight = dx == 0 && dy == 0 ? 2.0 : lopsided && dx > 0 ? 3.0 : 1.0;
+      if (dx * dx + dy * dy <= 9) taps.push_back({dx, dy, weight});
     }
   }
   Settings s;
@@ -1129,14 +1131,21 @@ TEST(TilePairs, NeighbouringTilesOfOneAlphaMatchTheDirectConvolution) {
     if (!tile_path_available(path)) continue;
     for (double weight_base : {1.0, 1.05, 2.5}) {
       for (AlphaBand band : {AlphaBand{56, 67}, AlphaBand{82, 91}, AlphaBand{0, 0}}) {
-        SCOPED_TRACE(std::string(path_name(path)) + ", M " + std::to_string(weight_base) +
-                     ", band " + std::to_string(band.begin) + " to " + std::to_string(band.end));
-        // Float with a base beyond 2, whose pow the library takes on every path (its cap keeps
-        // the plane within a transform's precision; the integer formats' 2.5^331 would not be).
-        check_constant_alpha_neighbours<PF_PixelFloat>(path, weight_base, band, 1.0f, 0.5f, 0.25f);
-        if (weight_base > 2.0) continue;
-        check_constant_alpha_neighbours<PF_Pixel8>(path, weight_base, band, 255, 128, 40);
-        check_constant_alpha_neighbours<PF_Pixel16>(path, weight_base, band, 32768, 20000, 900);
+        for (bool lopsided : {false, true}) {
+          SCOPED_TRACE(std::string(path_name(path)) + ", M " + std::to_string(weight_base) +
+                       ", band " + std::to_string(band.begin) + " to " + std::to_string(band.end) +
+                       (lopsided ? ", lopsided iris" : ", disc"));
+          // Float with a base beyond 2, whose pow the library takes on every path (its cap
+          // keeps the plane within a transform's precision; the integer formats' 2.5^331
+          // would not be).
+          check_constant_alpha_neighbours<PF_PixelFloat>(path, weight_base, band, lopsided, 1.0f,
+                                                         0.5f, 0.25f);
+          if (weight_base > 2.0) continue;
+          check_constant_alpha_neighbours<PF_Pixel8>(path, weight_base, band, lopsided, 255, 128,
+                                                     40);
+          check_constant_alpha_neighbours<PF_Pixel16>(path, weight_base, band, lopsided, 32768,
+                                                      20000, 900);
+        }
       }
     }
   }
