@@ -118,62 +118,74 @@ struct TileWork {
   PixelLoops<Pixel> loops;
 };
 
-// A tile convolved in the given order (the filter or rows last), with its right neighbour when
-// it can: the pair of tile_pairs.h, when both tiles read one alpha throughout (the first found
-// so in its loaded plane, the second while its blue is loaded into the imaginary parts). The
-// pair's planes are convolved together and the first tile is written back (its alpha the
-// constant's blur); then the neighbour is loaded for its red and green alone, whose plane is
-// convolved alone, and written back with its blue from the imaginary parts. Otherwise the
-// first tile alone, as the walk convolves any other. `report` is called after each tile's
-// write-back. Returns the number of tiles done, 1 or 2.
+// One tile of the walk: where it lies (output coordinates), where it reads from, and the inner
+// ranges it writes.
+struct TileAt {
+  int32_t tx, ty;
+  const TileSource& source;
+  InnerRange across, down;
+};
+
+// A tile convolved in the given order (the filter or rows last), with a neighbour (the next in
+// its row, or the one below it) when it can: the pair of tile_pairs.h, when both tiles read one
+// alpha throughout (the first found so in its loaded plane, the second while its blue is loaded
+// into the imaginary parts). The pair's planes are convolved together and the first tile is
+// written back (its alpha the constant's blur); then the neighbour is loaded for its red and
+// green alone, whose plane is convolved alone, and written back with its blue from the
+// imaginary parts. Otherwise the first tile alone, as the walk convolves any other. `report` is
+// called after each tile's write-back. Returns the number of tiles done, 1 or 2.
 template <typename Pixel, typename Report>
-int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileSource& first,
-                                const TileSource& second, int32_t tx, int32_t ty, InnerRange down,
-                                bool filter, TileOrders& orders, Report report) {
+int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileAt& first,
+                                const TileAt& second, bool filter, TileOrders& orders,
+                                Report report) {
   const TilePlan& plan = work.plan;
   const WorkingPlanes& planes = work.planes;
   const PixelLoops<Pixel>& loops = work.loops;
   const int32_t n = plan.n;
-  const int32_t second_tx = tx + n - 2 * plan.p;
-  const InnerRange first_across = inner_range(n, plan.p, tx, plan.width);
-  const InnerRange second_across = inner_range(n, plan.p, second_tx, plan.width);
-  loops.load(work.input, plan, first, planes);
+  loops.load(work.input, plan, first.source, planes);
   const std::optional<double> first_alpha =
-      constant_plane_alpha(planes.ba, first, kAlphaFloor * plan.alpha_scale);
+      constant_plane_alpha(planes.ba, first.source, kAlphaFloor * plan.alpha_scale);
   std::optional<double> second_alpha;
   if (first_alpha) {
-    second_alpha = loops.load_blue(work.input, plan, second, planes);
+    second_alpha = loops.load_blue(work.input, plan, second.source, planes);
     if (!second_alpha) set_plane_alpha(planes.ba, n, *first_alpha);
   }
   WorkingPlanes ordered{};
   if (!second_alpha) {
-    convolve_planes(n, plan.real_spectrum, planes, TileNeeds{first.rows, first_across, down},
-                    filter, orders, ordered);
-    loops.write(work.output, plan, tx, ty, ordered);
+    convolve_planes(n, plan.real_spectrum, planes,
+                    TileNeeds{first.source.rows, first.across, first.down}, filter, orders,
+                    ordered);
+    loops.write(work.output, plan, first.tx, first.ty, ordered);
     report();
     return 1;
   }
 
-  const InnerRange both{std::min(first_across.begin, second_across.begin),
-                        std::max(first_across.end, second_across.end)};
-  convolve_planes(n, plan.real_spectrum, planes, TileNeeds{first.rows, both, down}, filter, orders,
-                  ordered);
+  // What either tile writes (pairs in the filter's order lie in one row of tiles, reading the
+  // same rows).
+  const auto both = [](InnerRange a, InnerRange b) {
+    return InnerRange{std::min(a.begin, b.begin), std::max(a.end, b.end)};
+  };
+  convolve_planes(n, plan.real_spectrum, planes,
+                  TileNeeds{first.source.rows, both(first.across, second.across),
+                            both(first.down, second.down)},
+                  filter, orders, ordered);
   // A plane of one alpha value blurs to that value times the kernel's sum.
   TilePlan paired = plan;
   paired.paired = true;
   paired.paired_alpha = *first_alpha * plan.kernel_sum;
-  loops.write(work.output, paired, tx, ty, ordered);
+  loops.write(work.output, paired, first.tx, first.ty, ordered);
   report();
 
   // The red-and-green plane alone: the blue-and-alpha plane and its order stay as they are.
-  loops.load_red_green(work.input, plan, second, planes);
+  loops.load_red_green(work.input, plan, second.source, planes);
   double** const blue_rows = ordered.ba.rows;
-  convolve_planes(n, plan.real_spectrum, planes, TileNeeds{second.rows, second_across, down},
-                  filter, orders, ordered, false);
+  convolve_planes(n, plan.real_spectrum, planes,
+                  TileNeeds{second.source.rows, second.across, second.down}, filter, orders,
+                  ordered, false);
   ordered.ba.rows = blue_rows;
   paired.blue_imaginary = true;
   paired.paired_alpha = *second_alpha * plan.kernel_sum;
-  loops.write(work.output, paired, second_tx, ty, ordered);
+  loops.write(work.output, paired, second.tx, second.ty, ordered);
   report();
   return 2;
 }
@@ -188,6 +200,16 @@ void fold_columns(const TilePlan& plan, bool mirror, int32_t tx, InnerRange acro
   }
 }
 
+// The source rows of a row of tiles at ty (offsets in pixels), folded once for the row.
+void fold_rows(const TilePlan& plan, bool mirror, int32_t ty, std::ptrdiff_t* row_offset) {
+  for (int32_t j = 0; j < plan.n; ++j) {
+    const int32_t y = outside_index(plan.input_top + ty + j, plan.input_height, mirror);
+    row_offset[j] = static_cast<std::ptrdiff_t>(y) * plan.input_stride;
+  }
+}
+
+constexpr int32_t kNoTile = INT32_MIN;
+
 template <typename Pixel>
 PF_Err walk_tiles(const TileWork<Pixel>& work, bool mirror, int32_t& progress_count,
                   int32_t progress_total, const TileHost& host) {
@@ -197,11 +219,12 @@ PF_Err walk_tiles(const TileWork<Pixel>& work, bool mirror, int32_t& progress_co
   const int32_t n = plan.n;
   const int32_t step = n - 2 * plan.p;
   std::array<int32_t, kMaxTile> column, next_column;
-  std::array<std::ptrdiff_t, kMaxTile> row_offset;
+  std::array<std::ptrdiff_t, kMaxTile> row_offset, below_offset;
   TileOrders orders;
   WorkingPlanes ordered{};
   TileSource source{column.data(), row_offset.data(), n, n, true};
   TileSource next{next_column.data(), row_offset.data(), n, n, true};
+  TileSource below{column.data(), below_offset.data(), n, n, true};
   // A failed report (a cancel, say) stops the reports but not the walk: the output is
   // always complete.
   auto report = [&] {
@@ -210,15 +233,16 @@ PF_Err walk_tiles(const TileWork<Pixel>& work, bool mirror, int32_t& progress_co
       err = host.progress(host.effect_ref, progress_count, progress_total);
     }
   };
+  // The tile (its tx) of this row and of the next that a pair with the tile above it has
+  // already done, if any.
+  int32_t done_here = kNoTile, done_below = kNoTile;
   for (int32_t ty = -plan.p; ty < plan.height; ty += step) {
     const InnerRange down = inner_range(n, plan.p, ty, plan.height);
     const bool row_writes = writes_pixels(down);
     source.rows = next.rows = tile_reach(n, plan.p, down.end);
-    // Source rows of this row of tiles, folded once instead of once per pixel.
-    for (int32_t j = 0; row_writes && j < n; ++j) {
-      const int32_t y = outside_index(plan.input_top + ty + j, plan.input_height, mirror);
-      row_offset[j] = static_cast<std::ptrdiff_t>(y) * plan.input_stride;
-    }
+    if (row_writes) fold_rows(plan, mirror, ty, row_offset.data());
+    done_here = done_below;
+    done_below = kNoTile;
     for (int32_t tx = -plan.p; tx < plan.width; tx += step) {
       // The walk visits every tile whose origin lies inside the output, but a tile whose
       // inner square starts beyond the output's last pixel writes nothing: its transforms
@@ -228,21 +252,34 @@ PF_Err walk_tiles(const TileWork<Pixel>& work, bool mirror, int32_t& progress_co
         report();
         continue;
       }
+      if (tx == done_here) continue;  // written (and reported) with the tile above it
       fold_columns(plan, mirror, tx, across, column.data(), source);
       const TileNeeds needs{source.rows, across, down};
       const bool filter = filter_suits(n, needs);
       source.whole_rows = !filter;
-      // A pair needs both tiles convolved in one order.
+      const TileAt here{tx, ty, source, across, down};
+      // A pair needs both tiles convolved in one order: the next tile of the row, or for the
+      // last a row of tiles leaves (an odd count of them), the tile below it.
       const InnerRange next_across = inner_range(n, plan.p, tx + step, plan.width);
-      if (tx + step < plan.width && writes_pixels(next_across)) {
+      if (tx + step < plan.width && writes_pixels(next_across) && tx + step != done_here) {
         fold_columns(plan, mirror, tx + step, next_across, next_column.data(), next);
         next.whole_rows = !filter;
         if (filter_suits(n, TileNeeds{next.rows, next_across, down}) == filter) {
-          tx += step *
-                (convolve_with_neighbour(work, source, next, tx, ty, down, filter, orders, report) -
-                 1);
+          const TileAt right{tx + step, ty, next, next_across, down};
+          tx += step * (convolve_with_neighbour(work, here, right, filter, orders, report) - 1);
           continue;
         }
+      }
+      const InnerRange below_down = inner_range(n, plan.p, ty + step, plan.height);
+      below.rows = tile_reach(n, plan.p, below_down.end);
+      below.columns = source.columns;
+      if (!filter && done_below == kNoTile && ty + step < plan.height &&
+          writes_pixels(below_down) &&
+          !filter_suits(n, TileNeeds{below.rows, across, below_down})) {
+        fold_rows(plan, mirror, ty + step, below_offset.data());
+        const TileAt under{tx, ty + step, below, across, below_down};
+        if (convolve_with_neighbour(work, here, under, false, orders, report) == 2) done_below = tx;
+        continue;
       }
       work.loops.load(work.input, plan, source, planes);
       convolve_planes(n, plan.real_spectrum, planes, needs, filter, orders, ordered);

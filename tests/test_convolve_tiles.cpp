@@ -1077,10 +1077,13 @@ TEST(TileAlpha, SixteenBitHighlightsLeaveAlphaAndPremultipliedColourExact) {
 // varying alpha, `second` right of it. The band at 56 to 66 leaves the first two tiles of one
 // alpha, the third reading the band, the last two (the last cut by the picture's edge) of the other
 // alpha: two pairs of neighbours of different alphas and a tile alone. The band at 82 to 90 leaves
-// the third tile of one alpha and its right neighbour not, so the pair is begun and given up.
-// Opaque, every tile reads one alpha. The first two rows of tiles are convolved rows last, the last
-// row through the filter (where the last tile, cut short, is convolved rows last and so pairs with
-// none): in both orders all must match the direct convolution of every channel.
+// the third tile of one alpha and its right neighbour not, so the pair is begun and given up,
+// and the last tile, left alone in its row, pairs with the one below it. Opaque, every tile reads
+// one alpha (the last of the first row again pairs with the one below; the one before that, whose
+// right neighbour is then done, tries the one below it, which the filter convolves, and so goes
+// alone). The first two rows of tiles are convolved rows last, the last row through the filter
+// (where the last tile, cut short, is convolved rows last and so pairs with none): in both orders
+// all must match the direct convolution of every channel.
 struct AlphaBand {
   int32_t begin, end;  // [begin, end) varies; none when begin == end (opaque)
 };
