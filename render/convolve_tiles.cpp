@@ -100,7 +100,8 @@ bool writes_pixels(InnerRange range) { return range.begin < range.end; }
 // The pixel loops of one format on the render's path (see TileKernels).
 template <typename Pixel>
 struct PixelLoops {
-  void (*load)(const Pixel*, const TilePlan&, const TileSource&, const WorkingPlanes&);
+  std::optional<double> (*load)(const Pixel*, const TilePlan&, const TileSource&,
+                                const WorkingPlanes&);
   void (*write)(Pixel*, const TilePlan&, int32_t, int32_t, const WorkingPlanes&);
   // A pair's second tile: its blue (see TileKernels::load_blue_float), then its red and green.
   std::optional<double> (*load_blue)(const Pixel*, const TilePlan&, const TileSource&,
@@ -128,7 +129,7 @@ struct TileAt {
 
 // A tile convolved in the given order (the filter or rows last), with a neighbour (the next in
 // its row, or the one below it) when it can: the pair of tile_pairs.h, when both tiles read one
-// alpha throughout (the first found so in its loaded plane, the second while its blue is loaded
+// alpha throughout (each found so while it is loaded: the first whole, the second its blue
 // into the imaginary parts). The pair's planes are convolved together and the first tile is
 // written back (its alpha the constant's blur); then the neighbour is loaded for its red and
 // green alone, whose plane is convolved alone, and written back with its blue from the
@@ -142,9 +143,7 @@ int32_t convolve_with_neighbour(const TileWork<Pixel>& work, const TileAt& first
   const WorkingPlanes& planes = work.planes;
   const PixelLoops<Pixel>& loops = work.loops;
   const int32_t n = plan.n;
-  loops.load(work.input, plan, first.source, planes);
-  const std::optional<double> first_alpha =
-      constant_plane_alpha(planes.ba, first.source, kAlphaFloor * plan.alpha_scale);
+  const std::optional<double> first_alpha = loops.load(work.input, plan, first.source, planes);
   std::optional<double> second_alpha;
   if (first_alpha) {
     second_alpha = loops.load_blue(work.input, plan, second.source, planes);

@@ -103,14 +103,16 @@ void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource&
                        bool blue = true);
 
 // The loops of one build. The kernel plane holds the spectrum already divided by n x n; the
-// write-back reads the tile's result with the quadrant swap folded into its indexing.
+// write-back reads the tile's result with the quadrant swap folded into its indexing. The
+// loadings return the plane value of the one alpha the tile read throughout, if it did
+// (one_alpha of tile_pairs.h).
 struct TileKernels {
-  void (*load8)(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
-                const WorkingPlanes& planes);
-  void (*load16)(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
-                 const WorkingPlanes& planes);
-  void (*load_float)(const PF_PixelFloat* input, const TilePlan& plan, const TileSource& source,
-                     const WorkingPlanes& planes);
+  std::optional<double> (*load8)(const PF_Pixel8* input, const TilePlan& plan,
+                                 const TileSource& source, const WorkingPlanes& planes);
+  std::optional<double> (*load16)(const PF_Pixel16* input, const TilePlan& plan,
+                                  const TileSource& source, const WorkingPlanes& planes);
+  std::optional<double> (*load_float)(const PF_PixelFloat* input, const TilePlan& plan,
+                                      const TileSource& source, const WorkingPlanes& planes);
   void (*write8)(PF_Pixel8* output, const TilePlan& plan, int32_t tx, int32_t ty,
                  const WorkingPlanes& planes);
   void (*write16)(PF_Pixel16* output, const TilePlan& plan, int32_t tx, int32_t ty,
@@ -146,10 +148,10 @@ TileKernels tile_kernels_avx512();
 
 // The blocked loading loop of the integer formats, shared by both builds: a table lookup per
 // colour channel leaves nothing for vectors to gain.
-void load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
-                        const WorkingPlanes& planes);
-void load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan, const TileSource& source,
-                         const WorkingPlanes& planes);
+std::optional<double> load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan,
+                                         const TileSource& source, const WorkingPlanes& planes);
+std::optional<double> load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan,
+                                          const TileSource& source, const WorkingPlanes& planes);
 void load_red_green8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
                              const WorkingPlanes& planes);
 void load_red_green16_blocked(const PF_Pixel16* input, const TilePlan& plan,

@@ -16,9 +16,14 @@ double alpha_on_working_scale(const PF_PixelFloat& px) {
   return TilePixelTraits<PF_PixelFloat>::finite(px.alpha);
 }
 
-bool same_alpha(const PF_Pixel8& a, const PF_Pixel8& b) { return a.alpha == b.alpha; }
-bool same_alpha(const PF_Pixel16& a, const PF_Pixel16& b) { return a.alpha == b.alpha; }
-bool same_alpha(const PF_PixelFloat& a, const PF_PixelFloat& b) { return a.alpha == b.alpha; }
+template <typename Pixel>
+std::optional<double> one_alpha_of(const Pixel& first, bool differs, const TilePlan& plan) {
+  const double alpha = alpha_on_working_scale(first);
+  // Not a number fails the comparison; a float alpha at or below the floor makes the pixel
+  // transparent black, which the pair does not model.
+  if (differs || !(alpha > kAlphaFloor)) return std::nullopt;
+  return alpha * plan.alpha_scale;
+}
 
 // The blue plane values of one pixel, or (float with the weighting) the exponent the pow
 // takes them to.
@@ -47,11 +52,9 @@ std::optional<double> store_blue_imaginary(const Pixel* input, const TilePlan& p
                                            const TileSource& source, const ComplexPlane& ba,
                                            Blue blue) {
   if (source.rows <= 0 || source.columns <= 0) return std::nullopt;
-  const Pixel first = input[source.row_offset[0] + source.column[0]];
-  const double alpha = alpha_on_working_scale(first);
-  // Not a number fails every comparison; a float alpha at or below the floor makes the pixel
-  // transparent black, which the pair does not model.
-  if (!(alpha > kAlphaFloor)) return std::nullopt;
+  const Pixel first = first_source_pixel(input, source);
+  const std::optional<double> alpha = one_alpha_of(first, false, plan);
+  if (!alpha) return std::nullopt;
   double values[kBlock][kMaxTile];
   bool differs = false;
   for (int32_t i0 = 0; i0 < source.columns; i0 += kBlock) {
@@ -73,22 +76,19 @@ std::optional<double> store_blue_imaginary(const Pixel* input, const TilePlan& p
     }
   }
   fill_imaginary_beyond_reach(ba, plan.n, source);
-  return alpha * plan.alpha_scale;
+  return alpha;
 }
 
 }  // namespace
 
-std::optional<double> constant_plane_alpha(const ComplexPlane& ba, const TileSource& source,
-                                           double floor) {
-  const double alpha = ba.rows[0][1];
-  if (!(alpha > floor)) return std::nullopt;
-  for (int32_t i = 0; i < source.columns; ++i) {
-    const double* row = ba.rows[i];
-    bool differs = false;
-    for (int32_t j = 0; j < source.rows; ++j) differs |= row[2 * j + 1] != alpha;
-    if (differs) return std::nullopt;
-  }
-  return alpha;
+std::optional<double> one_alpha(const PF_Pixel8& first, bool differs, const TilePlan& plan) {
+  return one_alpha_of(first, differs, plan);
+}
+std::optional<double> one_alpha(const PF_Pixel16& first, bool differs, const TilePlan& plan) {
+  return one_alpha_of(first, differs, plan);
+}
+std::optional<double> one_alpha(const PF_PixelFloat& first, bool differs, const TilePlan& plan) {
+  return one_alpha_of(first, differs, plan);
 }
 
 void set_plane_alpha(const ComplexPlane& ba, int32_t n, double alpha) {

@@ -15,13 +15,25 @@
 #include "render/render_record.h"
 #include "render/tile_kernels.h"
 
-// The one alpha value a loaded tile's blue-and-alpha plane holds over what its loading read
-// (the loadings store alpha on the working scale times the alpha scale; what lies beyond the
-// tile's reach is copies of it, or, for the filter, not read), when it exceeds `floor` (the
-// transparency floor on the plane's scale); otherwise nothing. Stops at the first value that
-// differs.
-std::optional<double> constant_plane_alpha(const ComplexPlane& ba, const TileSource& source,
-                                           double floor);
+// The loadings tell whether a tile read one alpha throughout as they go: each compares every
+// pixel's alpha with the first pixel's it reads (the same value on the plane, as the plane
+// value follows from the pixel's alone) and returns one_alpha's answer.
+inline bool same_alpha(const PF_Pixel8& a, const PF_Pixel8& b) { return a.alpha == b.alpha; }
+inline bool same_alpha(const PF_Pixel16& a, const PF_Pixel16& b) { return a.alpha == b.alpha; }
+inline bool same_alpha(const PF_PixelFloat& a, const PF_PixelFloat& b) {
+  return a.alpha == b.alpha;  // not a number differs from every alpha, itself included
+}
+
+template <typename Pixel>
+const Pixel& first_source_pixel(const Pixel* input, const TileSource& source) {
+  return input[source.row_offset[0] + source.column[0]];
+}
+
+// The plane value of a tile's alpha, its first pixel's, `first`, when every pixel its loading
+// read had the same (`differs` false) and it exceeds the transparency floor; otherwise nothing.
+std::optional<double> one_alpha(const PF_Pixel8& first, bool differs, const TilePlan& plan);
+std::optional<double> one_alpha(const PF_Pixel16& first, bool differs, const TilePlan& plan);
+std::optional<double> one_alpha(const PF_PixelFloat& first, bool differs, const TilePlan& plan);
 
 // Every imaginary part of the blue-and-alpha plane set to `alpha` (what the loading of a tile
 // of that one alpha left there).
