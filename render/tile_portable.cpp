@@ -61,6 +61,22 @@ void for_each_source_pixel(const Pixel* input, const WorkingPlanes& planes, int3
   fill_beyond_reach(planes, n, source, blue);
 }
 
+// for_each_source_pixel over all four channels: store(rg, ba, pixel) for every pixel, each
+// pixel's alpha compared with the first's on the way (see TileKernels).
+template <typename Pixel, typename Store>
+std::optional<double> load_all_channels(const Pixel* input, const TilePlan& plan,
+                                        const TileSource& source, const WorkingPlanes& planes,
+                                        Store store) {
+  const Pixel first = first_source_pixel(input, source);
+  bool differs = false;
+  for_each_source_pixel(input, planes, plan.n, source,
+                        [&](double* rg, double* ba, const Pixel& px) {
+                          differs |= !same_alpha(px, first);
+                          store(rg, ba, px);
+                        });
+  return one_alpha(first, differs, plan);
+}
+
 void store_values(double* rg, double* ba, const PlaneValues& v, double alpha_scale) {
   rg[0] = v.r;
   rg[1] = v.g;
@@ -75,14 +91,10 @@ void store_red_green(double* rg, const PlaneValues& v) {
 
 std::optional<double> load_float_portable(const PF_PixelFloat* input, const TilePlan& plan,
                                           const TileSource& source, const WorkingPlanes& planes) {
-  const PF_PixelFloat first = first_source_pixel(input, source);
-  bool differs = false;
-  for_each_source_pixel(
-      input, planes, plan.n, source, [&](double* rg, double* ba, const PF_PixelFloat& px) {
-        differs |= !same_alpha(px, first);
+  return load_all_channels(
+      input, plan, source, planes, [&](double* rg, double* ba, const PF_PixelFloat& px) {
         store_values(rg, ba, TilePixelTraits<PF_PixelFloat>::load(px, plan.rule), plan.alpha_scale);
       });
-  return one_alpha(first, differs, plan);
 }
 
 void load_red_green_float_portable(const PF_PixelFloat* input, const TilePlan& plan,
@@ -182,31 +194,23 @@ void fill_beyond_reach(const WorkingPlanes& planes, int32_t n, const TileSource&
 std::optional<double> load_tile8_blocked(const PF_Pixel8* input, const TilePlan& plan,
                                          const TileSource& source, const WorkingPlanes& planes) {
   const double* colour = plan.colour8;
-  const PF_Pixel8 first = first_source_pixel(input, source);
-  bool differs = false;
-  for_each_source_pixel(
-      input, planes, plan.n, source, [&](double* rg, double* ba, const PF_Pixel8& px) {
-        differs |= !same_alpha(px, first);
+  return load_all_channels(
+      input, plan, source, planes, [&](double* rg, double* ba, const PF_Pixel8& px) {
         store_values(
             rg, ba,
             {colour[px.red], colour[px.green], colour[px.blue], static_cast<double>(px.alpha)},
             plan.alpha_scale);
       });
-  return one_alpha(first, differs, plan);
 }
 
 std::optional<double> load_tile16_blocked(const PF_Pixel16* input, const TilePlan& plan,
                                           const TileSource& source, const WorkingPlanes& planes) {
   auto colour = [&](uint16_t c) { return colour16_of(plan, c); };
-  const PF_Pixel16 first = first_source_pixel(input, source);
-  bool differs = false;
-  for_each_source_pixel(
-      input, planes, plan.n, source, [&](double* rg, double* ba, const PF_Pixel16& px) {
-        differs |= !same_alpha(px, first);
+  return load_all_channels(
+      input, plan, source, planes, [&](double* rg, double* ba, const PF_Pixel16& px) {
         store_values(rg, ba, {colour(px.red), colour(px.green), colour(px.blue), px.alpha / 128.0},
                      plan.alpha_scale);
       });
-  return one_alpha(first, differs, plan);
 }
 
 void load_red_green8_blocked(const PF_Pixel8* input, const TilePlan& plan, const TileSource& source,
