@@ -112,13 +112,6 @@ void fill_imaginary_beyond_reach(const ComplexPlane& ba, int32_t n, const TileSo
   }
 }
 
-std::optional<float> first_float_alpha(const PF_PixelFloat* input, const TileSource& source) {
-  if (source.rows <= 0 || source.columns <= 0) return std::nullopt;
-  const float alpha = input[source.row_offset[0] + source.column[0]].alpha;
-  if (!(TilePixelTraits<PF_PixelFloat>::finite(alpha) > kAlphaFloor)) return std::nullopt;
-  return alpha;
-}
-
 std::optional<double> load_blue_imaginary(const PF_Pixel8* input, const TilePlan& plan,
                                           const TileSource& source, const WorkingPlanes& planes) {
   return store_blue_imaginary(input, plan, source, planes.ba, BlueOf8{plan.colour8});

@@ -56,7 +56,3 @@ std::optional<double> load_blue_imaginary(const PF_PixelFloat* input, const Tile
 // on, repeats the imaginary parts of the last one read (as fill_beyond_reach repeats whole
 // values).
 void fill_imaginary_beyond_reach(const ComplexPlane& ba, int32_t n, const TileSource& source);
-
-// The float alpha of the first pixel a tile reads, when its colours count (finite, above the
-// transparency floor), for the vector loadings to compare every other pixel's with.
-std::optional<float> first_float_alpha(const PF_PixelFloat* input, const TileSource& source);
