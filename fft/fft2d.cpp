@@ -80,6 +80,7 @@ FftRequest plain_request(int32_t m, int32_t n, bool positive, double* const* row
   request.positive = positive;
   request.rows = rows;
   request.table = table;
+  request.cache_ways = fft_cache_ways();
   return request;
 }
 

@@ -30,7 +30,14 @@ struct FftRequest {
   // The plain transform of a plane whose rows outside band_first, band_first + 1, ...,
   // band_first + band_count - 1 (mod m) are zero (fft_2d_band); 0 rows: no such band.
   int32_t band_first, band_count;
+  // The ways of the first-level data cache (fft_cache_ways; 0: not known), which only choose
+  // between two orders of the same operations in the row transforms, so the result's bits do
+  // not depend on it.
+  int32_t cache_ways;
 };
+
+// The ways of this processor's first-level data cache, read once (0 where it cannot be told).
+int32_t fft_cache_ways();
 
 // True when this machine can run the path.
 bool fft_path_available(FftPath path);

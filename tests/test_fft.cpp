@@ -1130,4 +1130,70 @@ TEST(Fft2dWideVectors, FourValueVectorsComputeWhatTheOneValuePathComputes) {
   expect_close(wide, want, 1e-14);
 }
 
+// How a row transform orders its first step (inside the bit reversal's blocks, or as a trip
+// of its own) depends on the first-level cache's ways, so the bits must not: the plain and the
+// rows-last transforms of long rows, both directions, with the ways unknown and with plenty,
+// on every path and on the emulated wide vectors (whose blocks are twice as tall), agree bit
+// for bit, and with the DFT at a few bins.
+TEST(Fft2d, LongRowsGiveTheSameBitsWhateverTheCacheWays) {
+  Work w(2048);
+  std::vector<double> scratch(2 * 2048);
+  std::vector<double*> scratch_rows = {scratch.data()};
+  fft_2d_on(FftPath::portable, 1, 2 * 2048, 1, scratch_rows.data(), w.work.data(),
+            w.table.data());  // builds the table
+  using Runner = void (*)(const FftRequest&);
+  std::vector<Runner> runners = {fft_transform_emulated_wide};
+  for (FftPath path : paths()) {
+    if (path == FftPath::avx2) runners.push_back(fft_transform_avx2);
+    if (path == FftPath::avx512) runners.push_back(fft_transform_avx512);
+  }
+  for (int32_t n : {1024, 2048}) {
+    const auto seed = static_cast<uint32_t>(n) + 5;
+    const auto input = Plane(8, n, seed, 0, false).values();
+    // A few bins by direct summation.
+    const std::vector<std::pair<int32_t, int32_t>> bins = {
+        {0, 0}, {1, 1}, {7, n - 1}, {3, n / 2 + 5}};
+    std::vector<cld> want;
+    for (auto [k1, k2] : bins) {
+      cld acc = 0;
+      for (int32_t j1 = 0; j1 < 8; ++j1)
+        for (int32_t j2 = 0; j2 < n; ++j2)
+          acc += input[j1 * n + j2] * unit_root(int64_t{j1} * k1 * n / 8 + int64_t{j2} * k2, n, -1);
+      want.push_back(acc);
+    }
+    for (size_t runner = 0; runner < runners.size(); ++runner) {
+      for (bool rows_last : {false, true}) {
+        SCOPED_TRACE(testing::Message() << n << " runner " << runner << " rows last " << rows_last);
+        std::vector<double> bits[2];
+        for (int32_t ways : {0, 64}) {
+          Plane p(8, n, seed, 0, false);
+          std::vector<double*> order(8);
+          FftRequest q{};
+          q.m = 8;
+          q.n = n;
+          q.positive = false;
+          q.rows = p.rows.data();
+          q.table = w.table.data();
+          q.cache_ways = ways;
+          if (rows_last) {
+            q.order = order.data();
+            q.row_count = 8;
+          }
+          runners[runner](q);
+          std::vector<double>& got = bits[ways == 0 ? 0 : 1];
+          for (int32_t r = 0; r < 8; ++r) {
+            const double* row = rows_last ? order[r] : p.rows[r];
+            got.insert(got.end(), row, row + 2 * n);
+          }
+        }
+        EXPECT_EQ(bits[0], bits[1]);
+        for (size_t b = 0; b < bins.size(); ++b) {
+          const size_t at = 2 * (static_cast<size_t>(bins[b].first) * n + bins[b].second);
+          EXPECT_LE(std::abs(cld{bits[1][at], bits[1][at + 1]} - want[b]), 1e-13 * n) << b;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
